@@ -1,0 +1,134 @@
+// SNPSelTools: command line, logs, input readers and text helpers of Quintor.
+#ifndef SNPSELTOOLS_H
+#define SNPSELTOOLS_H
+
+#include "TLibQuintor.h"
+
+#include <cstdint>
+#include <fstream>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+// Every setting of the command line, under the names the analysis uses. The
+// driver gives each its default before the command line is parsed; the two
+// global flags (`oldSweep`, `verbose`) are handed to the parser separately.
+struct Settings {
+    std::string fastaTag;                 // -tag
+    bool noGaps = false;                  // -nogaps
+    bool saveSubsets = false;             // -store, -save
+    std::string path;                     // -path
+    std::string format = "MS";            // -format
+    bool onepopbyfile = false;            // -singlepopfile
+    std::string input1;                   // -inputfile, -inputfile1, -input, -input1
+    std::string input2;                   // -inputfile2, -input2
+    std::string output = "Quintor_out";   // -outputfile, -output
+    bool inputGiven = false;              // a first input name was given
+    int32_t runs = 1;                     // -runs
+    int32_t popforHB = -1;                // -reference (value minus 1)
+    std::vector<double> selectives;       // -selectives
+    int32_t fixwinsize = 0;               // -window
+    int32_t sample = 50;                  // -sample
+    int32_t sample2 = 0;                  // -sample2
+    int32_t minWinSize = 11;              // -minwin
+    int32_t MaxWinSize = 1000;            // -maxwin
+    double maf = 0.01;                    // -maf
+    double SL = 0.05;                     // -SL
+    bool doEOS = true;                    // -doEOS and variants
+    bool onlyEOS = false;                 // -onlyEOS
+    bool EPOH = false;                    // -EPOH (stored, never read)
+    double numdesvs = 1.25;               // -cutoff
+    bool fixseed = false;                 // -fixseed
+    bool useblocks = true;                // -useblocks
+    bool rsidInfo = false;                // -rsidInfo
+    bool onlyrsidInfo = false;            // -onlyrsidInfo
+    float version = 0.2f;                 // shown by the help text only
+};
+
+// ---------------------------------------------------------------------------
+// Error log, run log and fatal exit
+// ---------------------------------------------------------------------------
+
+// Writes the message (and the code when not 0) to "Quintor_ERROR.log" and
+// ends the process; the exit status is the code, or 1 when the shell would
+// read the code as success.
+[[noreturn]] void errorExit(int code, const std::string &message);
+
+// fatal: as errorExit. Otherwise replaces "Quintor.log" with the message
+// (and the code when not 0) and returns.
+void writeLogFile(int code, const std::string &message, bool fatal);
+
+// ---------------------------------------------------------------------------
+// Command line and help
+// ---------------------------------------------------------------------------
+
+void parseArguments(int argc, char *argv[], Settings &settings, bool &oldSweep,
+                    bool &verbose);
+void printHelp(std::ostream &out, const float &version);
+
+// ---------------------------------------------------------------------------
+// Text helpers, input-file opening and reader globals
+// ---------------------------------------------------------------------------
+
+extern std::string commentPrefix;           // "#"
+extern std::set<std::string> nucleotideSet; // "A", "C", "G", "T"
+
+// The six characters trimmed from the start of every input line.
+extern const std::string readerBlanks;
+
+// Builds `commentPrefix` and `nucleotideSet`; run before main.
+void initReaderGlobals();
+
+std::string toLower(const std::string &text);
+std::vector<std::string> splitOnWhitespace(const std::string &text);
+std::vector<std::string> splitOnChar(const std::string &text, const char separator);
+void trimLeading(std::string &text, const std::string &characters);
+std::string cutAtPattern(const std::string &text, const std::string &pattern,
+                         bool keepBefore, bool fromEnd);
+
+// Removes the listed positions, walking the list from its end; an entry that
+// is negative or past the container's current end is skipped.
+// A list of distinct ascending positions inside the container, the usual
+// case, is removed in one pass.
+template <typename Container>
+void eraseIndices(Container &container, const std::vector<int32_t> &indices) {
+    bool ascendingInside = true;
+    for (size_t k = 0; k < indices.size() && ascendingInside; ++k)
+        ascendingInside = indices[k] >= 0 &&
+                          static_cast<size_t>(indices[k]) < container.size() &&
+                          (k == 0 || indices[k] > indices[k - 1]);
+    if (ascendingInside) {
+        if (indices.empty()) return;
+        size_t kept = static_cast<size_t>(indices[0]);
+        size_t next = 0;
+        for (size_t from = kept; from < container.size(); ++from) {
+            if (next < indices.size() && static_cast<size_t>(indices[next]) == from) {
+                ++next;
+                continue;
+            }
+            container[kept++] = container[from];
+        }
+        container.resize(kept);
+        return;
+    }
+    for (size_t k = indices.size(); k-- > 0;) {
+        const int32_t position = indices[k];
+        if (position < 0 || static_cast<size_t>(position) >= container.size()) continue;
+        container.erase(container.begin() + position);
+    }
+}
+
+int32_t findElementInSorted(const std::vector<double> &values, const int32_t &index,
+                            const std::vector<double> &sorted);
+int32_t countAlleleStates(const std::vector<uint32_t> &codes, uint32_t missingCode,
+                          std::vector<uint32_t> &states, std::vector<float> &counts,
+                          int32_t &numberOfCodes);
+bool openInputFile(const std::string &prefix, const std::string &name,
+                   std::ifstream &stream, bool boolalpha);
+
+// Reads the next data line of a reader's input: trimmed at its start, neither
+// empty nor a comment. Returns false at the end of the input.
+bool nextDataLine(std::istream &stream, std::string &line);
+
+#endif
