@@ -44,7 +44,7 @@ bool inRange(int32_t value, int32_t low, int32_t high) { return value >= low && 
 // One row of the option table: its words, and what its value does. The store
 // function converts and stores the value and tells whether it is in range.
 struct OptionRow {
-    std::initializer_list<const char *> words;
+    std::vector<const char *> words;
     std::function<bool(const char *)> store;
 };
 
@@ -267,7 +267,7 @@ std::string toLower(const std::string &text) {
 
 namespace {
 // Splits the text into the maximal runs of characters that are not separators.
-std::vector<std::string> splitOn(const std::string &text, const char *separators) {
+std::vector<std::string> splitOn(const std::string &text, const std::string &separators) {
     std::vector<std::string> tokens;
     size_t start = text.find_first_not_of(separators);
     while (start != std::string::npos) {
@@ -285,9 +285,7 @@ std::vector<std::string> splitOnWhitespace(const std::string &text) {
 }
 
 std::vector<std::string> splitOnChar(const std::string &text, const char separator) {
-    const char separators[] = {separator, '\n', '\r', '\0'};
-    if (separator == '\0') return splitOn(text, "\n\r");
-    return splitOn(text, separators);
+    return splitOn(text, std::string(1, separator) + "\n\r");
 }
 
 void trimLeading(std::string &text, const std::string &characters) {

@@ -131,4 +131,25 @@ bool openInputFile(const std::string &prefix, const std::string &name,
 // empty nor a comment. Returns false at the end of the input.
 bool nextDataLine(std::istream &stream, std::string &line);
 
+// ---------------------------------------------------------------------------
+// MS readers (SNPSelToolsMS.cpp)
+// ---------------------------------------------------------------------------
+
+// Reads one ms block per population from path + fileName, each block with
+// `sample` haplotype lines. Rows are appended to `data`; `snpositions` gets
+// one vector of positions per block. Returns false when the file cannot be
+// opened or holds no segregating-sites line; a malformed block ends the
+// process through errorExit.
+bool readMS(const std::string &path, const std::string &fileName, int &sample,
+            HaplotypeMatrix &data, std::vector<std::vector<double>> &snpositions);
+
+// Reads the first ms block of path + fileName: its first `sample` lines are
+// population 0, the next `sample2` lines population 1; `total` is the number
+// of rows the block must give. Repeated or decreasing positions are moved up
+// by 1e-07 (noted on the console and in "Quintor.log"); both vectors of
+// `snpositions` hold the corrected positions. Results and failures as readMS.
+bool readMSTwoSamples(const std::string &path, const std::string &fileName, int &total,
+                      int &sample, int &sample2, HaplotypeMatrix &data,
+                      std::vector<std::vector<double>> &snpositions);
+
 #endif

@@ -33,16 +33,16 @@ typedef std::deque<HaplotypeRow> HaplotypeMatrix;
 // Fst of one shared SNP and its Lk-test p-value (1.0 untested, 0.0 no test).
 struct FstEntry {
     double fst = 0.0;
-    double pvalue = 0.0;
+    double lkPval = 0.0;
 };
 
 // An EOS outlier record: the unit of outlier selection, k-means and the
 // Fst-outlier summary.
 struct SiteRecord {
-    std::string name;
-    double position = 0.0;
+    std::string id;
+    double pos = 0.0;
     double fst = 0.0;
-    double pvalue = 0.0;
+    double lkPval = 0.0;
     double weight = 1.0;
 };
 
@@ -92,5 +92,17 @@ void writeValueToFile(const T &value, const std::string &fileName, bool append) 
 inline int failureStatus(int code) {
     return (code & 0xFF) != 0 ? code : 1;
 }
+
+// Writes a log message and ends the process with the code (see failureStatus).
+[[noreturn]] inline void exitWithLog(const int &code, const std::string &message,
+                                     const std::string &fileName) {
+    writeMessageToFile(code, message, fileName, false);
+    std::exit(failureStatus(code));
+}
+
+// Chi-square p-values, nucleotide diversity and Fst, k-means of outliers.
+#include "TLibQuintorStats.h"
+// Linkage disequilibrium, LD blocks and windows.
+#include "TLibQuintorLD.h"
 
 #endif

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 // Input formats, as the -format text selects them.
 enum class FormatCode { MS, FASTA, HM, FP, VCF, BS, GP, PL, PL2 };
@@ -33,6 +35,83 @@ struct RunContext {
     std::clock_t startClock = 0;
     std::string runLog;
     bool autoRef = true;
+};
+
+// Per input file: a hash map from SNP position to SNP name (HapMap input).
+typedef std::unordered_map<double, std::string> RsidMap;
+
+// Every container of an analysis. The driver owns them for the whole
+// invocation; the per-file ones are emptied at the start of every run.
+struct AnalysisData {
+    // Filled by the readers (per file).
+    HaplotypeMatrix data;
+    std::vector<std::vector<double>> snpositions;
+    std::vector<std::vector<double>> snpfreqs;
+    std::vector<int32_t> samplesizes;
+    int32_t refpop = 0;
+    std::string fileLabel;                 // the run's input name, as messages show it
+
+    // Shared SNPs and metapopulation.
+    uint64_t numSNPmin = 0;
+    std::vector<double> commons;
+    HaplotypeMatrix metapopdata;
+    std::vector<double> metapopsnpositions;
+    int32_t metapopsamplesize = 0;
+    uint64_t genomesize = 0;
+    std::vector<std::string> filelocnames;
+    std::vector<double> metapopfreqs;
+    std::vector<int32_t> numsnps = std::vector<int32_t>(1, 0);
+    std::vector<int32_t> fileSampleSizes;  // becomes the file's `samplesizesfiles` entry
+    std::vector<std::vector<bool>> popReferences;
+    bool skipJ = false;
+    bool countedAsValid = false;           // the file raised `validRunCount`
+    int32_t curWin = 0;                    // window size of the file
+
+    // EOS test.
+    std::vector<FstEntry> fstdistrib;
+    double fsttot = 0.0;
+    double FstMax = 1.0;
+    double cutoff = 0.0;
+    bool highFst = false;                  // the file's Fst mean exceeds 0.5
+    std::vector<SiteRecord> eosOutliers;
+    std::vector<SiteRecord> nonEosOutliers;
+    std::vector<double> eosCandidates;
+};
+
+// The J-test result of one candidate.
+struct CandidateResult {
+    uint64_t candidate = 0;        // ordinal in the order found, from 1
+    int32_t snpIndex = 0;          // index among the shared SNPs
+    int32_t nclasses = 0;
+    double jhac = 0.0;
+    double pval = 1.0;
+    double pos = 0.0;
+    std::vector<int32_t> iniPos;   // position of the window's first SNP, per population
+    std::vector<int32_t> endPos;   // position of the window's last SNP, per population
+    int32_t wide = 0;              // SNPs in the window
+    double fst = 0.0;
+    double fstIndex = 0.0;
+    double fstPval = 1.0;
+};
+
+// The per-file result vectors (one entry per kept file) and run-wide counters.
+struct RunResults {
+    std::vector<std::string> names;
+    std::vector<std::vector<CandidateResult>> jfiles;
+    std::vector<size_t> jfileKept;          // per jfiles entry: its index among the kept files
+    std::vector<size_t> jfileRuns;          // per jfiles entry: its run
+    std::vector<std::vector<SiteRecord>> fstfiles;
+    std::vector<std::vector<SiteRecord>> nonEOSfiles;
+    std::vector<bool> highfstfiles;
+    std::vector<int32_t> nsnpsfiles;
+    std::vector<double> meanfsts;
+    std::vector<std::vector<int32_t>> samplesizesfiles;
+    std::vector<RsidMap> rsidMaps;          // one per run (HapMap input)
+    std::vector<std::string> rsidTables;    // one per run (SNP information table)
+    std::vector<std::string> rsidFileNames; // one per run
+    uint64_t validRunCount = 0;
+    uint64_t maxCands = 0;
+    double totalSnps = 0.0;
 };
 
 // Globals of the driver.
@@ -61,5 +140,63 @@ FormatCode selectFormatCode(std::string &format);
 // Validates and completes the settings after the command line, up to the
 // results folder and the input names; a fatal combination ends the process.
 void validateSettings(Settings &settings, RunContext &context);
+
+// Sizes the containers that live through the loop over input files.
+void prepareLoop(const Settings &settings, const RunContext &context, AnalysisData &analysis,
+                 RunResults &results);
+
+// Frequency of cell value 1 at each site among the rows of population p.
+void computePopulationFrequencies(const HaplotypeMatrix &data, const int p,
+                                  const std::vector<int32_t> &samplesizes,
+                                  std::vector<double> &freqs);
+
+// The bound X of the EOS cutoff, from the sample sizes and the minimum
+// allele frequency.
+void computeFstMax(const Settings &settings, const RunContext &context, AnalysisData &analysis,
+                   bool countFormat);
+
+// Shared SNPs and metapopulation.
+enum class SharedOutcome { Continue, NoCommons, TooFewSnps, RsidStop };
+int countDistinctNonMissing(std::vector<double> &values, const int &missing, int &firstRepeat);
+void keepCommonSites(HaplotypeMatrix &matrix, const int p, const std::vector<int32_t> &samplesizes,
+                     std::vector<double> &freqs, std::vector<double> &positions,
+                     const std::vector<double> &commons);
+std::vector<std::vector<bool>> computePopulationReferences(const HaplotypeMatrix &matrix,
+                                                           const std::vector<int32_t> &samplesizes);
+void computeMetapopFrequencies(const HaplotypeMatrix &matrix, std::vector<double> &freqs);
+SharedOutcome prepareSharedSnps(const Settings &settings, RunContext &context, RunResults &results,
+                                int32_t run, AnalysisData &analysis);
+
+// EOS test.
+void sortByFst(std::vector<SiteRecord> &records);
+void findPositiveOutliers(const std::vector<FstEntry> &fstdistrib, const std::vector<double> &positions,
+                          const std::vector<std::string> &names, const double k,
+                          std::vector<SiteRecord> &out);
+void findPercentileOutliers(const uint64_t n, const double q, const std::vector<FstEntry> &fstdistrib,
+                            const std::vector<double> &positions,
+                            const std::vector<std::string> &names, std::vector<SiteRecord> &out);
+void runEosTest(const Settings &settings, const RunContext &context, AnalysisData &analysis);
+
+// J test: candidates, windows, HAC classes and the J statistic.
+enum class JOutcome { Kept, NoSelection };
+int findInSorted(const std::vector<double> &sorted, const double value);
+// The J statistic of two populations' HAC values in `nclasses` classes of
+// values up to `classSpan` - 1; returns JHac and sets its p-value.
+double computeJHac(const std::vector<std::vector<double>> &popHACS, const int32_t nclasses,
+                   const int32_t classSpan, double &pval);
+JOutcome runJTest(Settings &settings, RunContext &context, RunResults &results, int32_t run,
+                  AnalysisData &analysis, std::vector<CandidateResult> &records);
+
+// Result names and files.
+std::string buildResultBase(const Settings &settings, RunContext &context, int32_t popforHB);
+std::string significantTableName(const std::string &tableName);
+void writeOutputFile(RunResults &results, const std::string &tableName, const double SL);
+void writeFstSummary(const Settings &settings, const RunResults &results,
+                     const std::string &resultBase);
+void formatRsidTable(const std::vector<std::string> &labels, const std::vector<std::string> &rsids,
+                     const std::vector<std::vector<double>> &snpositions,
+                     const std::vector<std::vector<double>> &snpfreqs, std::string &out);
+void appendBuffersToFiles(const std::vector<std::string> &outnames,
+                          const std::vector<std::string> &buffers);
 
 #endif

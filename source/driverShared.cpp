@@ -1,0 +1,272 @@
+// driver: the SNPs shared by both populations at the minimum allele
+// frequency, the cut matrix, the pooled metapopulation and the SNP names.
+#include "driver.h"
+
+#include <algorithm>
+#include <iostream>
+#include <limits>
+#include <sstream>
+#include <unordered_map>
+#include <unordered_set>
+
+int countDistinctNonMissing(std::vector<double> &values, const int &missing, int &firstRepeat) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    int distinct = 0;
+    bool repeatFound = false;
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (i > 0 && values[i] == values[i - 1]) {
+            if (!repeatFound) {
+                // The values ascend, so the first repeat met is the smallest.
+                firstRepeat = static_cast<int>(values[i]);
+                repeatFound = true;
+            }
+            continue;
+        }
+        if (values[i] != static_cast<double>(missing)) ++distinct;
+    }
+    return distinct;
+}
+
+void keepCommonSites(HaplotypeMatrix &matrix, const int p, const std::vector<int32_t> &samplesizes,
+                     std::vector<double> &freqs, std::vector<double> &positions,
+                     const std::vector<double> &commons) {
+    // The sites to drop, in ascending order; then one compaction pass per row.
+    std::vector<int32_t> dropped;
+    for (size_t i = 0; i < freqs.size(); ++i) {
+        const bool shared = i < positions.size() &&
+                            std::binary_search(commons.begin(), commons.end(), positions[i]);
+        if (!shared) dropped.push_back(static_cast<int32_t>(i));
+    }
+    if (dropped.empty()) return;
+    int64_t ini = 0;
+    for (int q = 0; q < p; ++q) ini += samplesizes[q];
+    for (int64_t r = ini; r < ini + samplesizes[p] && r < static_cast<int64_t>(matrix.size()); ++r)
+        eraseIndices(matrix[static_cast<size_t>(r)], dropped);
+    eraseIndices(freqs, dropped);
+    eraseIndices(positions, dropped);
+}
+
+std::vector<std::vector<bool>> computePopulationReferences(const HaplotypeMatrix &matrix,
+                                                           const std::vector<int32_t> &samplesizes) {
+    const size_t length = matrix.empty() ? 0 : matrix[0].size();
+    std::vector<std::vector<bool>> references(samplesizes.size(), std::vector<bool>(length, false));
+    std::vector<int32_t> carriers(length);
+    size_t ini = 0;
+    for (size_t p = 0; p < samplesizes.size(); ++p) {
+        std::fill(carriers.begin(), carriers.end(), 0);
+        const size_t end = std::min(matrix.size(), ini + static_cast<size_t>(std::max(0, samplesizes[p])));
+        for (size_t r = ini; r < end; ++r) {
+            const HaplotypeRow &row = matrix[r];
+            const size_t sites = std::min(length, row.size());
+            auto cell = row.begin();
+            for (size_t j = 0; j < sites; ++j, ++cell)
+                if (*cell != 0) ++carriers[j];
+        }
+        const int32_t half = samplesizes[p] / 2;
+        for (size_t j = 0; j < length; ++j) references[p][j] = carriers[j] > half;
+        ini += static_cast<size_t>(std::max(0, samplesizes[p]));
+    }
+    return references;
+}
+
+void computeMetapopFrequencies(const HaplotypeMatrix &matrix, std::vector<double> &freqs) {
+    const size_t length = matrix.empty() ? 0 : matrix[0].size();
+    freqs.assign(length, 0.0);
+    for (const HaplotypeRow &row : matrix) {
+        const size_t sites = std::min(length, row.size());
+        auto cell = row.begin();
+        for (size_t j = 0; j < sites; ++j, ++cell)
+            if (*cell != 0) freqs[j] += 1.0;
+    }
+    for (double &f : freqs) f /= static_cast<double>(matrix.size());
+}
+
+namespace {
+
+// The population names of the SNP information table.
+std::vector<std::string> rsidTableLabels(const Settings &s, const RunContext &context) {
+    if (s.input1 == s.input2) return {"1", "2"};
+    return {context.inputBase, s.input2};
+}
+
+// The file has no SNP shared at the minimum frequency: run-log lines and the
+// verbose report.
+void reportNoCommons(const Settings &s, RunContext &context, const AnalysisData &a) {
+    const std::string q = toString<double>(s.maf);
+    const std::string none = "\nThere are not common SNPs at frequency >= " + q + "in the file " +
+                             a.fileLabel + "\n";
+    const std::string discarded = "A number of " + toString<size_t>(a.numSNPmin) +
+                                  " SNPs at frequency lower than " + q + " has been discarded:" + "\n";
+    context.runLog += "\n From a total of " + toString<size_t>(a.snpositions[1].size());
+    context.runLog += none;
+    if (verbose) {
+        std::cout << "From " << toString<size_t>(a.snpositions[0].size()) << " SNPs" << std::endl;
+        std::cout << none;
+        std::cout << "The total number of SNPs is " << toString<size_t>(a.numSNPmin) << std::endl;
+        std::cout << "The number of commons SNPs with a frequency higher than maf is " << 0
+                  << std::endl;
+        std::cout << discarded;
+        std::cout << "This run will be skipped" << std::endl;
+    }
+    context.runLog += discarded;
+}
+
+// Collects the positions of population 0 that population 1 also holds and
+// whose pooled frequency reaches the minimum allele frequency.
+void collectCommons(const Settings &s, AnalysisData &a) {
+    const std::vector<double> &pos0 = a.snpositions[0];
+    const std::vector<double> &pos1 = a.snpositions[1];
+    // First column of population 1 at each position.
+    std::unordered_map<double, size_t> firstInPop1;
+    firstInPop1.reserve(pos1.size());
+    for (size_t j = 0; j < pos1.size(); ++j) firstInPop1.emplace(pos1[j], j);
+
+    const double N = static_cast<double>(a.samplesizes[0]) + static_cast<double>(a.samplesizes[1]);
+    const double s0 = a.samplesizes[0];
+    const double s1 = a.samplesizes[1];
+    std::unordered_set<double> collected;
+    a.commons.clear();
+    a.commons.reserve(static_cast<size_t>(a.numSNPmin));
+    collected.reserve(static_cast<size_t>(a.numSNPmin));
+    for (size_t i = 0; i < pos0.size() && a.commons.size() < a.numSNPmin; ++i) {
+        const auto found = firstInPop1.find(pos0[i]);
+        if (found == firstInPop1.end()) continue;
+        if (i >= a.snpfreqs[0].size() || found->second >= a.snpfreqs[1].size()) continue;
+        const double f = (s1 * a.snpfreqs[1][found->second] + a.snpfreqs[0][i] * s0) / N;
+        if (f < s.maf) continue;
+        if (collected.insert(pos0[i]).second) a.commons.push_back(pos0[i]);
+    }
+}
+
+// Rejects a file in which a population still holds more columns than there
+// are shared positions: a shared position is repeated.
+void checkRepeatedPositions(const AnalysisData &a) {
+    const size_t shared = a.commons.size();
+    if (a.snpositions[0].size() == shared && a.snpositions[1].size() == shared) return;
+    int firstRepeat = -1;
+    std::vector<double> copy0(a.snpositions[0]);
+    std::vector<double> copy1(a.snpositions[1]);
+    const int c0 = countDistinctNonMissing(copy0, -99, firstRepeat);
+    const int c1 = countDistinctNonMissing(copy1, -99, firstRepeat);
+    const size_t d0 = a.snpfreqs[0].size() - static_cast<size_t>(c0);
+    const size_t d1 = a.snpfreqs[1].size() - static_cast<size_t>(c1);
+    const size_t k = std::max(d0, d1);
+    // The population whose columns differ from the shared positions.
+    const size_t held =
+        a.snpositions[0].size() != shared ? a.snpositions[0].size() : a.snpositions[1].size();
+    if (k == 0)
+        fatalError(5, "\nERROR:" + toString<size_t>(held) + "positions is different number that " +
+                          toString<size_t>(shared) + " common SNPs. Please check your files." +
+                          "\n");
+    fatalError(4, "\nERROR:" + toString<size_t>(held) + " is different from " +
+                      toString<size_t>(shared) + ". This may be caused by " + toString<size_t>(k) +
+                      " repeated positions in your files. Please check position " +
+                      toString<int>(firstRepeat) + "\n");
+}
+
+// Pools both populations into the metapopulation and names the shared SNPs.
+void dataFusion(RunResults &results, int32_t run, FormatCode code, AnalysisData &a) {
+    if (verbose) std::cout << "\n... Updating metapopulation information ...\n" << std::endl;
+    if (a.data.empty() || a.snpositions.empty()) {
+        const std::string message = "Empty data in dataFusion.";
+        fatalError(static_cast<int>(a.data.size()), message);
+    }
+    a.metapopdata = a.data;
+    a.metapopsnpositions.clear();
+    a.metapopsnpositions.reserve(a.snpositions[0].size() * a.snpositions.size());
+    for (const std::vector<double> &positions : a.snpositions)
+        a.metapopsnpositions.insert(a.metapopsnpositions.end(), positions.begin(), positions.end());
+    if (!std::is_sorted(a.metapopsnpositions.begin(), a.metapopsnpositions.end()))
+        std::sort(a.metapopsnpositions.begin(), a.metapopsnpositions.end());
+    a.metapopsnpositions.erase(
+        std::unique(a.metapopsnpositions.begin(), a.metapopsnpositions.end()),
+        a.metapopsnpositions.end());
+    a.metapopsamplesize = static_cast<int32_t>(a.metapopdata.size());
+
+    QUINTOR_CHECK(a.metapopdata.size() == static_cast<size_t>(a.metapopsamplesize));
+    QUINTOR_CHECK(a.metapopsnpositions.size() == a.metapopdata[0].size());
+    QUINTOR_CHECK(a.metapopsnpositions.size() == a.snpositions[0].size());
+    QUINTOR_CHECK(a.metapopsnpositions.size() == a.commons.size());
+    a.genomesize = a.metapopsnpositions.size();
+
+    if (code == FormatCode::HM) {
+        RsidMap &names = results.rsidMaps[static_cast<size_t>(run)];
+        for (double position : a.commons) a.filelocnames.push_back(names[position]);
+    } else {
+        std::ostringstream text;
+        text.precision(12);
+        for (size_t i = 0; i < a.commons.size(); ++i) {
+            text.str("");
+            text << a.metapopsnpositions[i];
+            a.filelocnames.push_back(text.str());
+        }
+    }
+    computeMetapopFrequencies(a.metapopdata, a.metapopfreqs);
+    a.numsnps[0] = static_cast<int32_t>(a.metapopsnpositions.size());
+    a.fstdistrib.resize(static_cast<size_t>(a.numsnps[0]));
+}
+
+} // namespace
+
+SharedOutcome prepareSharedSnps(const Settings &s, RunContext &context, RunResults &results,
+                                int32_t run, AnalysisData &a) {
+    if (verbose) std::cout << "Managing population structure" << std::endl;
+    a.numSNPmin = std::numeric_limits<uint64_t>::max();
+    for (const std::vector<double> &positions : a.snpositions)
+        a.numSNPmin = std::min<uint64_t>(a.numSNPmin, positions.size());
+
+    if (isAlleleCountFormat(context.formatCode)) {
+        QUINTOR_CHECK(static_cast<size_t>(a.numsnps[0]) == a.filelocnames.size());
+    } else {
+        if (verbose) std::cout << "Management of low frequency polymorphisms." << std::endl;
+        collectCommons(s, a);
+        if (a.commons.empty()) {
+            reportNoCommons(s, context, a);
+            return SharedOutcome::NoCommons;
+        }
+        std::sort(a.commons.begin(), a.commons.end());
+        ++results.validRunCount;
+        a.countedAsValid = true;
+        for (int p = 0; p < 2; ++p) {
+            keepCommonSites(a.data, p, a.samplesizes, a.snpfreqs[p], a.snpositions[p], a.commons);
+            QUINTOR_CHECK(a.snpfreqs[p].size() == a.snpositions[p].size());
+        }
+        if (verbose) {
+            const std::string q = toString<double>(s.maf);
+            std::cout << "The total number of SNPs is " << toString<size_t>(a.numSNPmin) << std::endl;
+            std::cout << "The number of SNPs with a frequency higher than maf is "
+                      << toString<size_t>(a.commons.size()) << std::endl;
+            const std::string discarded =
+                "A number of " + toString<size_t>(a.numSNPmin - a.commons.size()) +
+                " SNPs at frequency lower than " + q + " has been discarded:" + "\n";
+            std::cout << discarded;
+            context.runLog += discarded;
+        }
+        checkRepeatedPositions(a);
+        dataFusion(results, run, context.formatCode, a);
+    }
+
+    if (s.rsidInfo || s.onlyrsidInfo) {
+        const std::vector<std::string> labels = rsidTableLabels(s, context);
+        formatRsidTable(labels, a.filelocnames, a.snpositions, a.snpfreqs,
+                        results.rsidTables[static_cast<size_t>(run)]);
+        if (s.onlyrsidInfo) return SharedOutcome::RsidStop;
+    }
+
+    a.fileSampleSizes = a.samplesizes;
+    context.runLog += "Number of pops is " + toString<int>(context.numpops);
+    if (verbose) std::cout << "... Preparing Quintor analysis ..." << std::endl;
+    a.skipJ = a.metapopfreqs.size() < 2;
+    // Only a file that counted as analysed gives its count back.
+    if (a.skipJ && a.countedAsValid) --results.validRunCount;
+    if (a.numsnps[0] < s.minWinSize) {
+        const std::string note = "\nIn file " + a.fileLabel + ": too few SNPS " +
+                                 toString<int>(a.numsnps[0]) + " < " + toString<int>(s.minWinSize) +
+                                 "\n";
+        std::cout << note << std::endl;
+        writeLogFile(a.numsnps[0], note, false);
+        return SharedOutcome::TooFewSnps;
+    }
+    return SharedOutcome::Continue;
+}

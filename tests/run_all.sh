@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds Quintor and runs every test twice: in the normal build, then in a
+# build with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" "$@" > /dev/null
+  cmake --build "$dir" -j "$jobs"
+  (cd "$dir" && ctest -j "$jobs" --output-on-failure)
+}
+
+echo "== normal build =="
+run_suite build -DCMAKE_BUILD_TYPE=Release
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  run_suite build-sanitize -DCMAKE_BUILD_TYPE=Debug -DQUINTOR_SANITIZE=ON

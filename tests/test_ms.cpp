@@ -1,0 +1,243 @@
+// The ms readers: simulator files, block layout, position correction and the
+// rejection of malformed blocks (exit status and error log).
+#include "SNPSelTools.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+std::string msDataDir() {
+    const char *dir = std::getenv("QUINTOR_TEST_DATA");
+    std::string base = dir ? dir : std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) + "/data";
+    return base + "/ms/";
+}
+
+std::string readText(const std::string &name) {
+    std::ifstream in(name, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeText(const std::string &name, const std::string &text) {
+    std::ofstream(name, std::ios::binary) << text;
+}
+
+HaplotypeRow row(const std::string &cells) {
+    HaplotypeRow r;
+    for (char c : cells) r.push_back(static_cast<char>(c - '0'));
+    return r;
+}
+
+// Every test runs in a fresh scratch folder (the readers write log files).
+class MsReaders : public ::testing::Test {
+protected:
+    void SetUp() override {
+        GTEST_FLAG_SET(death_test_style, "fast");
+        savedPrecision = std::cout.precision();
+        home = std::filesystem::current_path();
+        char folder[] = "/tmp/quintor_ms_XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        scratch = folder;
+        ASSERT_EQ(chdir(folder), 0);
+    }
+    void TearDown() override {
+        std::cout.precision(savedPrecision);
+        std::filesystem::current_path(home);
+        if (!scratch.empty()) std::filesystem::remove_all(scratch);
+    }
+
+    HaplotypeMatrix data;
+    std::vector<std::vector<double>> positions;
+    std::streamsize savedPrecision = 6;
+    std::filesystem::path home, scratch;
+};
+
+void readOne(const std::string &file, int sample) {
+    HaplotypeMatrix data;
+    std::vector<std::vector<double>> positions;
+    readMS("", file, sample, data, positions);
+}
+
+void readTwo(const std::string &file, int sample, int sample2) {
+    HaplotypeMatrix data;
+    std::vector<std::vector<double>> positions;
+    int total = sample + sample2;
+    readMSTwoSamples("", file, total, sample, sample2, data, positions);
+}
+
+const std::string dashes(60, '-');
+
+}  // namespace
+
+TEST_F(MsReaders, ScrmOutputGivesOneBlockPerPopulation) {
+    int sample = 20;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(readMS(msDataDir(), "scrm_20x2.ms", sample, data, positions));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Read segsites 2\nReading positions...\nReading sample of size 20\n"
+              "Read segsites 12\nReading positions...\nReading sample of size 20\n" +
+                  dashes + "\n\n");
+    ASSERT_EQ(data.size(), 40u);
+    ASSERT_EQ(positions.size(), 2u);
+    EXPECT_EQ(positions[0], (std::vector<double>{0.475723, 0.804306}));
+    ASSERT_EQ(positions[1].size(), 12u);
+    EXPECT_EQ(positions[1].back(), 0.988036);
+    EXPECT_EQ(data[0], row("01"));
+    EXPECT_EQ(data[12], row("10"));
+    EXPECT_EQ(data[13], row("00"));
+    EXPECT_EQ(data[20], row("001010001000"));
+    EXPECT_EQ(data[39], row("100011010000"));
+}
+
+TEST_F(MsReaders, BlocksOfOwnSizeTrimmedLinesAndCellCoding) {
+    int sample = 3;
+    ASSERT_TRUE(readMS(msDataDir(), "ms_varied.ms", sample, data, positions));
+    EXPECT_EQ(positions, (std::vector<std::vector<double>>{{0.125, 0.25, 0.5, 0.75}, {0.5, 0.75}}));
+    EXPECT_EQ(data, (HaplotypeMatrix{row("0100"), row("1111"), row("0101"), row("10"), row("01"),
+                                     row("00")}));
+}
+
+TEST_F(MsReaders, TwoSamplesReadFirstBlockAndCorrectRepeatedPosition) {
+    int sample = 2, sample2 = 2, total = 4;
+    const std::string full = msDataDir() + "ms_two.ms";
+    const std::string note = "ERROR: There is a problem with repeated positions in file " + full +
+                             " Positions 0.2 is equal to previous one 0.2\n"
+                             "The position is updated to 0.2\n";
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(readMSTwoSamples(msDataDir(), "ms_two.ms", total, sample, sample2, data, positions));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Read segsites 3\nReading positions...\n" + note +
+                  "\nReading sample of size 2\nReading sample of size 2\n" + dashes + "\n\n");
+    EXPECT_EQ(std::cout.precision(), 12);
+    EXPECT_EQ(readText("Quintor.log"), note + " 4\n");
+    const std::vector<double> corrected{0.2, 0.2 + 1e-07, 0.3};
+    EXPECT_EQ(positions, (std::vector<std::vector<double>>{corrected, corrected}));
+    EXPECT_EQ(data, (HaplotypeMatrix{row("011"), row("100"), row("111"), row("001")}));
+}
+
+TEST_F(MsReaders, CorrectionIsMadeOncePerPositionAndFromMinusOne) {
+    int sample = 1, sample2 = 1, total = 2;
+    writeText("three.ms", "segsites: 3\npositions: 0.2 0.2 0.2\n000\n111\n");
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(readMSTwoSamples("", "three.ms", total, sample, sample2, data, positions));
+    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string updated = "The position is updated to 0.2\n";
+    const size_t first = out.find(updated);
+    ASSERT_NE(first, std::string::npos);
+    EXPECT_NE(out.find(updated, first + 1), std::string::npos);
+    EXPECT_EQ(out.find(updated, out.find(updated, first + 1) + 1), std::string::npos);
+    EXPECT_EQ(positions[1], (std::vector<double>{0.2, 0.2 + 1e-07, 0.2 + 1e-07}));
+
+    data.clear();
+    writeText("first.ms", "segsites: 3\npositions: -1.0 -2.0 0.5\n000\n111\n");
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(readMSTwoSamples("", "first.ms", total, sample, sample2, data, positions));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(positions[0], (std::vector<double>{-1.0 + 1e-07, -2.0 + 1e-07, 0.5}));
+}
+
+TEST_F(MsReaders, CarriageReturnLineEndsInTwoSamples) {
+    int sample = 1, sample2 = 1, total = 2;
+    writeText("dos.ms", "segsites: 2\r\npositions: 0.1 0.2\r\n01\r\n10\r\n");
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(readMSTwoSamples("", "dos.ms", total, sample, sample2, data, positions));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(data, (HaplotypeMatrix{row("01"), row("10")}));
+}
+
+TEST_F(MsReaders, NoBlockOrNoFileGivesFalse) {
+    int sample = 3;
+    writeText("empty.ms", "");
+    writeText("header.ms", "scrm 6 1 -t 1\n12\n\n//\n");
+    writeText("last.ms", "//\nsegsites: 0");
+    for (const char *name : {"empty.ms", "header.ms", "last.ms"}) {
+        testing::internal::CaptureStdout();
+        EXPECT_FALSE(readMS("", name, sample, data, positions)) << name;
+        EXPECT_FALSE(readMSTwoSamples("", name, sample, sample, sample, data, positions)) << name;
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << name;
+    }
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(readMS("", "Missing.ms", sample, data, positions));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "\nCould not open file: Missing.ms\n\nTRYING FILE NAME missing.ms\n"
+              "\nERROR: can not find input file after 2 tries\n\n");
+}
+
+// One malformed file each: reader, sizes, exit status and error-log text.
+struct Rejection {
+    const char *content;
+    bool twoSamples;
+    int sample, sample2;
+    int status;
+    std::string log;
+};
+
+TEST_F(MsReaders, MalformedBlocksEndTheProcess) {
+    const std::vector<Rejection> cases = {
+        {"segsites: 2147483647\n\n", false, 2, 0, 1,
+         "ERROR: There is an excessive number of segregating sites in pop 1\n\n"},
+        {"x\nsegsites: 99999999999\n\n", true, 1, 1, 1,
+         "ERROR: There is an excessive number of segregating sites in pop 1\n\n"},
+        {"//\nsegsites:\npositions:\n", false, 2, 0, 1,
+         "ERROR: There is a format problem reading segregating sites in file f.ms line 2: the "
+         "number of segregating sites is missing\n 1\n"},
+        {"segsites: 2\n positions: 0.1 0.2\n01\n", false, 2, 0, 2,
+         "ERROR: There is a format problem reading positions in pop 1\n 2\n"},
+        {"segsites: 2\npositions 0.1 0.2\n01\n10\n", true, 1, 1, 2,
+         "ERROR: There is a format problem reading positions in file f.ms\n 2\n"},
+        {"segsites: 3\npositions: 0.1 0.2 0.3\n010\n101\nsegsites: 3\npositions: 0.1 0.2\n", false,
+         2, 0, 3,
+         "ERROR: There is a problem reading positions in pop 2 Expected number of positions 3 "
+         "was different of observed 2\n 3\n"},
+        {"segsites: -2\npositions: 0.1 0.2\n01\n10\n", true, 1, 1, 3,
+         "ERROR: There is a problem reading positions in file f.ms Expected number of positions "
+         "-2 was different of observed 2\n 3\n"},
+        {"segsites: 3\npositions: 0.1 0.2 0.3\n010\n1010\n", false, 2, 0, 4,
+         "ERROR: In sample 2 there is a problem with haplotype size in pop 1 Expected haplo size "
+         "3 was different of observed 4\n 4\n"},
+        {"segsites: 3\npositions: 0.1 0.2 0.3\n010\n101\n", false, 3, 0, 4,
+         "ERROR: In file f.ms. The file ends after line 4 before sample 3 in pop 1\n 4\n"},
+        {"segsites: 0\npositions:\n\n", false, 3, 0, 4,
+         "ERROR: In file f.ms. The file ends after line 3 before sample 2 in pop 1\n 4\n"},
+        {"segsites: 2\npositions: 0.1 0.2\n0101 \r\n10\n", true, 1, 1, 5,
+         "ERROR: In sample 1 there is a problem with haplotype size in pop 0 Expected haplo size "
+         "2 was different of observed 5\n 5\n"},
+        {"segsites: 2\npositions: 0.1 0.2\n01\n10\n1\n", true, 2, 1, 6,
+         "ERROR: In sample 3 there is a problem with haplotype size in pop 1 Expected haplo size "
+         "2 was different of observed 1\n 6\n"},
+        {"segsites: 2\npositions: 0.1 0.2\n01\n10\n", true, 1, 2, 6,
+         "ERROR: In file f.ms. The file ends after line 4 before sample 3 in pop 1\n 6\n"},
+        {"segsites: 2\nnothing else\n", true, 1, 1, 7,
+         "ERROR: In file f.ms. There is a problem with data size which is 0 and should be 2\n 7\n"},
+    };
+    for (const Rejection &c : cases) {
+        SCOPED_TRACE(c.content);
+        writeText("f.ms", c.content);
+        std::remove("Quintor_ERROR.log");
+        if (c.twoSamples)
+            EXPECT_EXIT(readTwo("f.ms", c.sample, c.sample2), testing::ExitedWithCode(c.status), "");
+        else
+            EXPECT_EXIT(readOne("f.ms", c.sample), testing::ExitedWithCode(c.status), "");
+        EXPECT_EQ(readText("Quintor_ERROR.log"), c.log);
+    }
+}
+
+TEST_F(MsReaders, RowsAlreadyInTheMatrixFailTheRowCheck) {
+    int sample = 3;
+    data.push_back(row("1"));
+    const std::string full = msDataDir() + "ms_varied.ms";
+    EXPECT_EXIT(readMS(msDataDir(), "ms_varied.ms", sample, data, positions),
+                testing::ExitedWithCode(5), "");
+    EXPECT_EQ(readText("Quintor_ERROR.log"),
+              "ERROR: In file " + full +
+                  ". There is a problem with data size which is 7 and should be 6\n 5\n");
+}
