@@ -152,7 +152,8 @@ FileEnd analyseFile(Settings &s, RunContext &context, RunResults &results, int32
         break;
     default:
         // Formats whose readers this build does not have yet.
-        fatalError(1, "\nERROR: \nThe input format " + s.format + " is not supported yet\n");
+        fatalError(1, std::string("\nERROR: \nThe input format ") + formatCodeName(context.formatCode) +
+                          " is not supported yet\n");
     }
     if (!read) return FileEnd::Skipped;
 

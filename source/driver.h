@@ -15,6 +15,10 @@
 // Input formats, as the -format text selects them.
 enum class FormatCode { MS, FASTA, HM, FP, VCF, BS, GP, PL, PL2 };
 
+inline const char *formatCodeName(FormatCode code) {
+    static const char *const names[] = {"MS", "FASTA", "HM", "FP", "VCF", "BS", "GP", "PL", "PL2"};
+    return names[static_cast<int>(code)];
+}
 inline bool isAlleleCountFormat(FormatCode code) {
     return code == FormatCode::BS || code == FormatCode::GP || code == FormatCode::PL ||
            code == FormatCode::PL2;

@@ -1006,3 +1006,66 @@ TEST_F(StartupDeathTest, EqualNamesWithOnePopulationPerFile) {
     v.input2 = "x.fas";
     expectFatalSettings(v, message, 0, 1);
 }
+
+// ---------------------------------------------------------------------------
+// Start-up: banner and loop preparation
+// ---------------------------------------------------------------------------
+
+TEST(Banner, LinesSeparatedByEmptyLines) {
+    const std::string dashes(69, '-');
+    testing::internal::CaptureStdout();
+    printBanner();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "\n" + dashes + "\n" +
+                  "\n Quintor: Program to identify patterns of natural selection using "
+                  "information-based statistics\n" +
+                  "\n Written by the Quintor developers\t\t\t\n" +
+                  "\n Usage and file formats: see the README of the distribution\t\t\t\n" +
+                  "\n" + dashes + "\n" + "\n\n");
+}
+
+TEST_F(StartupTest, LoopPreparationSizesThePerRunSlots) {
+    {
+        Settings s;
+        s.format = "hm";
+        s.runs = 3;
+        s.rsidInfo = true;
+        RunContext context;
+        validateSettings(s, context);
+        AnalysisData analysis;
+        RunResults results;
+        prepareLoop(s, context, analysis, results);
+        EXPECT_EQ(analysis.snpositions.size(), 2u);
+        EXPECT_EQ(analysis.snpfreqs.size(), 2u);
+        EXPECT_EQ(analysis.popReferences.size(), 2u);
+        EXPECT_TRUE(analysis.snpositions[0].empty() && analysis.snpositions[1].empty());
+        EXPECT_EQ(analysis.numsnps.size(), 1u);
+        EXPECT_EQ(results.rsidMaps.size(), 3u);
+        EXPECT_EQ(results.rsidTables.size(), 3u);
+        EXPECT_EQ(results.rsidFileNames.size(), 3u);
+        EXPECT_TRUE(results.names.empty());
+    }
+    {
+        Settings s;
+        s.runs = 4;
+        s.onlyrsidInfo = true;
+        RunContext context;
+        validateSettings(s, context);
+        AnalysisData analysis;
+        RunResults results;
+        prepareLoop(s, context, analysis, results);
+        EXPECT_TRUE(results.rsidMaps.empty());
+        EXPECT_EQ(results.rsidTables.size(), 4u);
+    }
+    {
+        Settings s;
+        s.runs = 4;
+        RunContext context;
+        validateSettings(s, context);
+        AnalysisData analysis;
+        RunResults results;
+        prepareLoop(s, context, analysis, results);
+        EXPECT_TRUE(results.rsidMaps.empty());
+        EXPECT_TRUE(results.rsidTables.empty());
+    }
+}

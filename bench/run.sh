@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Hand-run benchmark: quintor against plink2, plink1.9, vcftools and cat on
+# scrm data of two populations (100 + 100 chromosomes). Not part of CI.
+#
+#   bash bench/run.sh            # the 100k-site data set
+#   bash bench/run.sh 100k 1M    # both data sets
+#
+# BENCH_WORK   work folder (default bench/work): cached data and results
+# BENCH_TIMEOUT seconds after which a timed command is stopped (default 0: never)
+# BENCH_SKIP   space-separated row names not to run (e.g. "quintor-full")
+set -euo pipefail
+
+BENCH_DIR=$(cd "$(dirname "$0")" && pwd)
+ROOT=$(dirname "$BENCH_DIR")
+WORK=${BENCH_WORK:-$BENCH_DIR/work}
+TIMEOUT=${BENCH_TIMEOUT:-0}
+SKIP=" ${BENCH_SKIP:-} "
+SIZES=("$@")
+[ ${#SIZES[@]} -gt 0 ] || SIZES=(100k)
+
+for tool in scrm plink2 plink1.9 vcftools python3 cmake; do
+  command -v "$tool" > /dev/null || { echo "missing tool: $tool" >&2; exit 1; }
+done
+[ -x /usr/bin/time ] || { echo "missing /usr/bin/time" >&2; exit 1; }
+
+# scrm parameters per data set: theta = rho, sequence length.
+params() {
+  case "$1" in
+    100k) echo "6850 1000000" ;;
+    1M) echo "68500 10000000" ;;
+    *) echo "unknown size '$1' (use 100k or 1M)" >&2; exit 1 ;;
+  esac
+}
+for size in "${SIZES[@]}"; do params "$size" > /dev/null; done
+
+echo "== build (Release)"
+cmake -S "$ROOT" -B "$ROOT/build-bench" -DCMAKE_BUILD_TYPE=Release -DQUINTOR_TESTS=OFF > /dev/null
+cmake --build "$ROOT/build-bench" -j"$(nproc)" > /dev/null
+QUINTOR="$ROOT/build-bench/quintor"
+mkdir -p "$WORK"
+
+# Data: ms (scrm), phased VCF with population lists, plink2 pfile, plink1 bed.
+# Each step is skipped when its output is already there.
+prepare() {
+  local size=$1 theta length
+  read -r theta length < <(params "$size")
+  local base="$WORK/sites$size"
+  if [ ! -s "$base.ms" ]; then
+    echo "== scrm $size"
+    scrm 200 1 -t "$theta" -r "$theta" "$length" -I 2 100 100 0.5 -p 10 -seed 1 2 3 > "$base.ms.tmp"
+    mv "$base.ms.tmp" "$base.ms"
+  fi
+  if [ ! -s "$base.vcf" ] || [ "$base.ms" -nt "$base.vcf" ]; then
+    echo "== VCF $size"
+    python3 "$BENCH_DIR/ms2vcf.py" "$base.ms" "$length" 100 100 "$base.tmp"
+    for ext in pop1.txt pop2.txt pheno vcf; do mv "$base.tmp.$ext" "$base.$ext"; done
+  fi
+  if [ ! -s "$base.pgen" ] || [ "$base.vcf" -nt "$base.pgen" ]; then
+    echo "== plink2 pfile $size"
+    plink2 --vcf "$base.vcf" --make-pgen --out "$base" > "$base.make-pgen.out"
+  fi
+  if [ ! -s "$base.bed" ] || [ "$base.pgen" -nt "$base.bed" ]; then
+    echo "== plink1 bed $size"
+    plink2 --pfile "$base" --make-bed --out "$base" > "$base.make-bed.out"
+  fi
+}
+
+# Wall s (from the shell's clock, microseconds, the time process included),
+# CPU (user+sys) s and peak MB (from a /usr/bin/time -v file).
+time_figures() {
+  awk -F': ' -v t0="$2" -v t1="$3" '
+    BEGIN { w = t1 - t0 }
+    /User time \(seconds\)/ { u = $2 }
+    /System time \(seconds\)/ { s = $2 }
+    /Maximum resident set size/ { m = $2 / 1024 }
+    END { printf "%.3f\t%.2f\t%.1f\n", w, u + s, m }' "$1"
+}
+
+# timed NAME SIZE SITES STDOUT CMD...: runs CMD in a fresh scratch folder
+# results/SIZE/NAME and appends a row to results/SIZE/summary.tsv.
+timed() {
+  local name=$1 size=$2 sites=$3 out=$4; shift 4
+  local dir="$WORK/results/$size/$name"
+  if [[ "$SKIP" == *" $name "* ]]; then echo "   (skipped $name)"; return; fi
+  rm -rf "$dir"; mkdir -p "$dir"
+  [ "$out" = "-" ] && out="$dir/stdout.txt"
+  local wrap=()
+  [ "$TIMEOUT" != 0 ] && wrap=(timeout "$TIMEOUT")
+  echo "   $name: $*"
+  local rc=0 t0 t1
+  t0=$EPOCHREALTIME
+  (cd "$dir" && /usr/bin/time -v -o "$dir/time.txt" "${wrap[@]}" "$@" > "$out" 2> "$dir/stderr.txt") || rc=$?
+  t1=$EPOCHREALTIME
+  local status=ok
+  [ "$rc" = 0 ] || status="exit $rc"
+  [ "$rc" = 124 ] && [ "$TIMEOUT" != 0 ] && status="timeout ${TIMEOUT}s"
+  printf '%s\t%s\t%s\t%s\n' "$name" "$sites" "$(time_figures "$dir/time.txt" "$t0" "$t1")" "$status" \
+    >> "$WORK/results/$size/summary.tsv"
+}
+
+run_size() {
+  local size=$1
+  local base="$WORK/sites$size"
+  local sites
+  sites=$(awk '/^segsites:/ { print $2; exit }' "$base.ms")
+  mkdir -p "$WORK/results/$size"
+  : > "$WORK/results/$size/summary.tsv"
+  echo "== timing $size ($sites sites)"
+  # Warm the page cache so that every tool reads its input from memory.
+  cat "$base.ms" "$base.vcf" "$base.pgen" "$base.bed" > /dev/null
+  timed cat "$size" "$sites" /dev/null cat "$base.ms"
+  timed quintor-eos "$size" "$sites" - "$QUINTOR" -input "$base.ms" -sample 100 -sample2 100 -onlyEOS 1
+  timed quintor-full "$size" "$sites" - "$QUINTOR" -input "$base.ms" -sample 100 -sample2 100
+  timed plink2-fst "$size" "$sites" - plink2 --threads 1 --pfile "$base" --pheno "$base.pheno" --fst POP --out fst
+  timed plink2-fst-variants "$size" "$sites" - plink2 --threads 1 --pfile "$base" --pheno "$base.pheno" --fst POP report-variants --out fst
+  timed vcftools-fst "$size" "$sites" - vcftools --vcf "$base.vcf" --weir-fst-pop "$base.pop1.txt" --weir-fst-pop "$base.pop2.txt" --out fst
+  timed plink1.9-r2 "$size" "$sites" - plink1.9 --threads 1 --bfile "$base" --r2 dprime --ld-window 2 --ld-window-r2 0 --out ld
+  timed vcftools-hap-r2 "$size" "$sites" - vcftools --vcf "$base.vcf" --hap-r2 --ld-window 1 --out ld
+}
+
+for size in "${SIZES[@]}"; do prepare "$size"; done
+for size in "${SIZES[@]}"; do run_size "$size"; done
+
+# Tables and ratios.
+field() { # field SIZE NAME COLUMN(3 wall, 4 cpu, 5 peak MB, 6 status)
+  awk -F'\t' -v n="$2" -v c="$3" '$1 == n { print $c }' "$WORK/results/$1/summary.tsv" 2> /dev/null
+}
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b + 0 == 0) print "n/a"; else printf "%.2f", a / b }'; }
+
+echo
+echo "machine: $(nproc) cores, $(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo), $(date -u +%Y-%m-%d)"
+printf '%-20s %9s %9s %9s %9s  %s\n' tool sites "wall s" "CPU s" "peak MB" status
+for size in "${SIZES[@]}"; do
+  while IFS=$'\t' read -r name sites wall cpu peak status; do
+    printf '%-20s %9s %9s %9s %9s  %s\n' "$name" "$sites" "$wall" "$cpu" "$peak" "$status"
+  done < "$WORK/results/$size/summary.tsv"
+done
+
+echo
+for size in "${SIZES[@]}"; do
+  sites=$(awk '/^segsites:/ { print $2; exit }' "$WORK/sites$size.ms")
+  matrix_mb=$(awk -v s="$sites" 'BEGIN { printf "%.1f", 200 * s / 1048576 }')
+  echo "$size ($sites sites, haplotype matrix 200 x sites = $matrix_mb MB):"
+  echo "  quintor EOS-only / plink2 --fst wall:    $(ratio "$(field "$size" quintor-eos 3)" "$(field "$size" plink2-fst 3)")"
+  echo "  quintor full / EOS-only wall:            $(ratio "$(field "$size" quintor-full 3)" "$(field "$size" quintor-eos 3)")"
+  echo "  quintor EOS-only peak / matrix bytes:    $(ratio "$(field "$size" quintor-eos 5)" "$matrix_mb")"
+  echo "  quintor full peak / matrix bytes:        $(ratio "$(field "$size" quintor-full 5)" "$matrix_mb")"
+done
+if [[ " ${SIZES[*]} " == *" 100k "* && " ${SIZES[*]} " == *" 1M "* ]]; then
+  echo "1M / 100k wall: quintor EOS-only $(ratio "$(field 1M quintor-eos 3)" "$(field 100k quintor-eos 3)")," \
+       "quintor full $(ratio "$(field 1M quintor-full 3)" "$(field 100k quintor-full 3)")" \
+       "(sites ratio $(ratio "$(awk '/^segsites:/ { print $2; exit }' "$WORK/sites1M.ms")" \
+                             "$(awk '/^segsites:/ { print $2; exit }' "$WORK/sites100k.ms")"))"
+fi
