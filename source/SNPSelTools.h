@@ -100,16 +100,18 @@ void eraseIndices(Container &container, const std::vector<int32_t> &indices) {
                           (k == 0 || indices[k] > indices[k - 1]);
     if (ascendingInside) {
         if (indices.empty()) return;
-        size_t kept = static_cast<size_t>(indices[0]);
-        size_t next = 0;
-        for (size_t from = kept; from < container.size(); ++from) {
-            if (next < indices.size() && static_cast<size_t>(indices[next]) == from) {
-                ++next;
-                continue;
-            }
-            container[kept++] = container[from];
+        // Moves every kept element after the first erased position down,
+        // without a branch per element.
+        const size_t first = static_cast<size_t>(indices[0]);
+        std::vector<unsigned char> keep(container.size() - first, 1);
+        for (int32_t position : indices) keep[static_cast<size_t>(position) - first] = 0;
+        auto out = container.begin() + static_cast<std::ptrdiff_t>(first);
+        auto in = out;
+        for (size_t k = 0; k < keep.size(); ++k, ++in) {
+            *out = *in;
+            out += keep[k];
         }
-        container.resize(kept);
+        container.erase(out, container.end());
         return;
     }
     for (size_t k = indices.size(); k-- > 0;) {

@@ -26,9 +26,33 @@
     } while (0)
 
 // One sampled chromosome per row, one byte (0 or 1) per SNP column; the rows
-// of population 0 come first, then those of population 1.
-typedef std::deque<char> HaplotypeRow;
+// of population 0 come first, then those of population 1. Each row is one
+// contiguous block of cells, so that the per-site passes over whole
+// chromosomes run at memory speed.
+typedef std::vector<char> HaplotypeRow;
 typedef std::deque<HaplotypeRow> HaplotypeMatrix;
+
+// Counts, for each site j < counts.size(), the rows of [firstRow, endRow)
+// whose cell j is not 0 (rows shorter than the counts are counted as far as
+// they reach). Returns false when some counted cell holds a value other
+// than 0 or 1.
+inline bool countNonZeroCells(const HaplotypeMatrix &matrix, size_t firstRow, size_t endRow,
+                              std::vector<uint32_t> &counts) {
+    std::fill(counts.begin(), counts.end(), 0u);
+    unsigned char others = 0;
+    if (endRow > matrix.size()) endRow = matrix.size();
+    for (size_t r = firstRow; r < endRow; ++r) {
+        const HaplotypeRow &row = matrix[r];
+        const size_t sites = row.size() < counts.size() ? row.size() : counts.size();
+        const unsigned char *cell = reinterpret_cast<const unsigned char *>(row.data());
+        uint32_t *count = counts.data();
+        for (size_t j = 0; j < sites; ++j) {
+            count[j] += cell[j] != 0;
+            others |= static_cast<unsigned char>(cell[j] & 0xFE);
+        }
+    }
+    return others == 0;
+}
 
 // Fst of one shared SNP and its Lk-test p-value (1.0 untested, 0.0 no test).
 struct FstEntry {

@@ -158,6 +158,15 @@ inline void tallyCell(ValueTally &tally, size_t group, char cell) {
     ++tally.counts[group * 256 + v];
 }
 
+// Records `count` cells of one value at once.
+inline void tallyCells(ValueTally &tally, size_t group, unsigned char v, uint64_t count) {
+    if (!tally.isSeen[v]) {
+        tally.isSeen[v] = true;
+        tally.seen[tally.nseen++] = v;
+    }
+    tally.counts[group * 256 + v] += count;
+}
+
 inline void clearValueTally(ValueTally &tally, size_t groups) {
     for (int t = 0; t < tally.nseen; ++t) {
         const unsigned char v = tally.seen[t];
@@ -324,12 +333,31 @@ inline void FSTdT(const HaplotypeMatrix &data, const std::vector<int32_t> &sampl
     const double kd = static_cast<double>(k);
     const double k2 = static_cast<double>(k * k);
 
+    // Cells of value 1 per site and population, counted row by row. When
+    // every cell is 0 or 1 these counts give each site's tally directly.
+    std::vector<std::vector<uint32_t>> ones(k, std::vector<uint32_t>(end));
+    bool binary = true;
+    for (size_t p = 0; p < k; ++p)
+        binary = countNonZeroCells(data, static_cast<size_t>(offsets[p]),
+                                   static_cast<size_t>(offsets[p + 1]), ones[p]) &&
+                 binary;
+
     double sumHw = 0.0;
     double sumHt = 0.0;
     for (int64_t j = 0; j < d; ++j) {
         const size_t s = ini + static_cast<size_t>(j);
-        for (size_t p = 0; p < k; ++p)
-            for (int64_t r = offsets[p]; r < offsets[p + 1]; ++r) tallyCell(tally, p, (*rows[r])[s]);
+        if (binary) {
+            for (size_t p = 0; p < k; ++p) {
+                const uint32_t one = ones[p][s];
+                const uint32_t zero = static_cast<uint32_t>(samplesizes[p]) - one;
+                if (zero) tallyCells(tally, p, 0, zero);
+                if (one) tallyCells(tally, p, 1, one);
+            }
+        } else {
+            for (size_t p = 0; p < k; ++p)
+                for (int64_t r = offsets[p]; r < offsets[p + 1]; ++r)
+                    tallyCell(tally, p, (*rows[r])[s]);
+        }
         // Within each population (the single site divides by 1, which is exact).
         double sumPi = 0.0;
         for (size_t p = 0; p < k; ++p) {

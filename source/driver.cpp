@@ -233,16 +233,12 @@ void computePopulationFrequencies(const HaplotypeMatrix &data, const int p,
     size_t ini = 0;
     for (int q = 0; q < p; ++q) ini += static_cast<size_t>(std::max(0, samplesizes[q]));
     const size_t length = ini < data.size() ? data[ini].size() : 0;
+    std::vector<uint32_t> counts(length);
+    countNonZeroCells(data, ini, ini + static_cast<size_t>(std::max(0, samplesizes[p])), counts);
+    // Counts are exact, so this equals adding 1.0 per carrier row.
     freqs.assign(length, 0.0);
-    const size_t end = std::min(data.size(), ini + static_cast<size_t>(std::max(0, samplesizes[p])));
-    for (size_t r = ini; r < end; ++r) {
-        const HaplotypeRow &row = data[r];
-        const size_t sites = std::min(length, row.size());
-        auto cell = row.begin();
-        for (size_t j = 0; j < sites; ++j, ++cell)
-            if (*cell != 0) freqs[j] += 1.0;
-    }
-    for (double &f : freqs) f /= static_cast<double>(samplesizes[p]);
+    for (size_t j = 0; j < length; ++j)
+        freqs[j] = static_cast<double>(counts[j]) / static_cast<double>(samplesizes[p]);
 }
 
 int main(int argc, char *argv[]) {

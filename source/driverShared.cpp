@@ -3,6 +3,7 @@
 #include "driver.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iostream>
 #include <limits>
 #include <sstream>
@@ -31,7 +32,8 @@ int countDistinctNonMissing(std::vector<double> &values, const int &missing, int
 void keepCommonSites(HaplotypeMatrix &matrix, const int p, const std::vector<int32_t> &samplesizes,
                      std::vector<double> &freqs, std::vector<double> &positions,
                      const std::vector<double> &commons) {
-    // The sites to drop, in ascending order; then one compaction pass per row.
+    // The sites to drop, in ascending order, then one compaction pass per
+    // row: the result is that of erasing the sites one at a time.
     std::vector<int32_t> dropped;
     for (size_t i = 0; i < freqs.size(); ++i) {
         const bool shared = i < positions.size() &&
@@ -51,35 +53,25 @@ std::vector<std::vector<bool>> computePopulationReferences(const HaplotypeMatrix
                                                            const std::vector<int32_t> &samplesizes) {
     const size_t length = matrix.empty() ? 0 : matrix[0].size();
     std::vector<std::vector<bool>> references(samplesizes.size(), std::vector<bool>(length, false));
-    std::vector<int32_t> carriers(length);
+    std::vector<uint32_t> carriers(length);
     size_t ini = 0;
     for (size_t p = 0; p < samplesizes.size(); ++p) {
-        std::fill(carriers.begin(), carriers.end(), 0);
-        const size_t end = std::min(matrix.size(), ini + static_cast<size_t>(std::max(0, samplesizes[p])));
-        for (size_t r = ini; r < end; ++r) {
-            const HaplotypeRow &row = matrix[r];
-            const size_t sites = std::min(length, row.size());
-            auto cell = row.begin();
-            for (size_t j = 0; j < sites; ++j, ++cell)
-                if (*cell != 0) ++carriers[j];
-        }
-        const int32_t half = samplesizes[p] / 2;
+        const size_t rows = static_cast<size_t>(std::max(0, samplesizes[p]));
+        countNonZeroCells(matrix, ini, ini + rows, carriers);
+        const int64_t half = samplesizes[p] / 2;
         for (size_t j = 0; j < length; ++j) references[p][j] = carriers[j] > half;
-        ini += static_cast<size_t>(std::max(0, samplesizes[p]));
+        ini += rows;
     }
     return references;
 }
 
 void computeMetapopFrequencies(const HaplotypeMatrix &matrix, std::vector<double> &freqs) {
     const size_t length = matrix.empty() ? 0 : matrix[0].size();
+    std::vector<uint32_t> counts(length);
+    countNonZeroCells(matrix, 0, matrix.size(), counts);
     freqs.assign(length, 0.0);
-    for (const HaplotypeRow &row : matrix) {
-        const size_t sites = std::min(length, row.size());
-        auto cell = row.begin();
-        for (size_t j = 0; j < sites; ++j, ++cell)
-            if (*cell != 0) freqs[j] += 1.0;
-    }
-    for (double &f : freqs) f /= static_cast<double>(matrix.size());
+    for (size_t j = 0; j < length; ++j)
+        freqs[j] = static_cast<double>(counts[j]) / static_cast<double>(matrix.size());
 }
 
 namespace {
@@ -117,25 +109,49 @@ void reportNoCommons(const Settings &s, RunContext &context, const AnalysisData 
 void collectCommons(const Settings &s, AnalysisData &a) {
     const std::vector<double> &pos0 = a.snpositions[0];
     const std::vector<double> &pos1 = a.snpositions[1];
-    // First column of population 1 at each position.
+    // Column of population 1 holding a position (its first such column):
+    // by binary search when population 1's positions ascend, else by hash.
+    const bool ascending1 = std::is_sorted(pos1.begin(), pos1.end()) &&
+                            std::none_of(pos1.begin(), pos1.end(), [](double x) { return x != x; });
     std::unordered_map<double, size_t> firstInPop1;
-    firstInPop1.reserve(pos1.size());
-    for (size_t j = 0; j < pos1.size(); ++j) firstInPop1.emplace(pos1[j], j);
+    if (!ascending1) {
+        firstInPop1.reserve(pos1.size());
+        for (size_t j = 0; j < pos1.size(); ++j) firstInPop1.emplace(pos1[j], j);
+    }
+    auto columnInPop1 = [&](double x) -> size_t {
+        if (ascending1) {
+            const auto found = std::lower_bound(pos1.begin(), pos1.end(), x);
+            return found != pos1.end() && *found == x ? static_cast<size_t>(found - pos1.begin())
+                                                      : pos1.size();
+        }
+        const auto found = firstInPop1.find(x);
+        return found == firstInPop1.end() ? pos1.size() : found->second;
+    };
 
     const double N = static_cast<double>(a.samplesizes[0]) + static_cast<double>(a.samplesizes[1]);
     const double s0 = a.samplesizes[0];
     const double s1 = a.samplesizes[1];
+    // Positions already collected; only needed once they stop ascending.
     std::unordered_set<double> collected;
+    bool collectedAscend = true;
     a.commons.clear();
     a.commons.reserve(static_cast<size_t>(a.numSNPmin));
-    collected.reserve(static_cast<size_t>(a.numSNPmin));
     for (size_t i = 0; i < pos0.size() && a.commons.size() < a.numSNPmin; ++i) {
-        const auto found = firstInPop1.find(pos0[i]);
-        if (found == firstInPop1.end()) continue;
-        if (i >= a.snpfreqs[0].size() || found->second >= a.snpfreqs[1].size()) continue;
-        const double f = (s1 * a.snpfreqs[1][found->second] + a.snpfreqs[0][i] * s0) / N;
+        const double x = pos0[i];
+        const size_t j = columnInPop1(x);
+        if (j >= pos1.size()) continue;
+        if (i >= a.snpfreqs[0].size() || j >= a.snpfreqs[1].size()) continue;
+        const double f = (s1 * a.snpfreqs[1][j] + a.snpfreqs[0][i] * s0) / N;
         if (f < s.maf) continue;
-        if (collected.insert(pos0[i]).second) a.commons.push_back(pos0[i]);
+        if (collectedAscend && (a.commons.empty() || x > a.commons.back())) {
+            a.commons.push_back(x);
+            continue;
+        }
+        if (collectedAscend) {
+            collected.insert(a.commons.begin(), a.commons.end());
+            collectedAscend = false;
+        }
+        if (collected.insert(x).second) a.commons.push_back(x);
     }
 }
 
@@ -194,12 +210,12 @@ void dataFusion(RunResults &results, int32_t run, FormatCode code, AnalysisData 
         RsidMap &names = results.rsidMaps[static_cast<size_t>(run)];
         for (double position : a.commons) a.filelocnames.push_back(names[position]);
     } else {
-        std::ostringstream text;
-        text.precision(12);
+        // The position with 12 significant digits, as a stream writes it.
+        char text[64];
+        a.filelocnames.reserve(a.filelocnames.size() + a.commons.size());
         for (size_t i = 0; i < a.commons.size(); ++i) {
-            text.str("");
-            text << a.metapopsnpositions[i];
-            a.filelocnames.push_back(text.str());
+            std::snprintf(text, sizeof text, "%.12g", a.metapopsnpositions[i]);
+            a.filelocnames.emplace_back(text);
         }
     }
     computeMetapopFrequencies(a.metapopdata, a.metapopfreqs);
