@@ -181,7 +181,8 @@ FileEnd analyseFile(Settings &s, RunContext &context, RunResults &results, int32
         return FileEnd::Completed;
     }
     keepFileResults(a, results, records.size());
-    completeFile(s, context, a, false, 0);
+    // The candidates are emptied by then: the clean-up reports 0 of them.
+    completeFile(s, context, a, true, 0);
     return FileEnd::Completed;
 }
 

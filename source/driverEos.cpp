@@ -11,10 +11,11 @@
 
 namespace {
 
-// The Fst of the given rank (from 0) in ascending order.
-double fstOfRank(std::vector<double> &values, size_t rank) {
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(rank),
-                     values.end());
+// The Fst of the given rank (from 0) in ascending order, selected among the
+// values from `first` on (the values before it all rank lower).
+double fstOfRank(std::vector<double> &values, size_t first, size_t rank) {
+    std::nth_element(values.begin() + static_cast<std::ptrdiff_t>(first),
+                     values.begin() + static_cast<std::ptrdiff_t>(rank), values.end());
     return values[rank];
 }
 
@@ -35,8 +36,8 @@ void findPositiveOutliers(const std::vector<FstEntry> &fstdistrib, const std::ve
     out.reserve(n / 4);
     std::vector<double> values(n);
     for (size_t i = 0; i < n; ++i) values[i] = fstdistrib[i].fst;
-    const double q1 = fstOfRank(values, n / 4);
-    const double q3 = fstOfRank(values, n / 2 + n / 4);
+    const double q1 = fstOfRank(values, 0, n / 4);
+    const double q3 = fstOfRank(values, n / 4, n / 2 + n / 4);
     const double threshold = (q3 - q1) * k + q3;
     // Outliers in column order; the caller sorts them by Fst.
     for (size_t i = 0; i < n; ++i)

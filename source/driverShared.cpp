@@ -36,8 +36,11 @@ void keepCommonSites(HaplotypeMatrix &matrix, const int p, const std::vector<int
     // row: the result is that of erasing the sites one at a time.
     std::vector<int32_t> dropped;
     for (size_t i = 0; i < freqs.size(); ++i) {
-        const bool shared = i < positions.size() &&
-                            std::binary_search(commons.begin(), commons.end(), positions[i]);
+        bool shared = false;
+        if (i < positions.size()) {
+            const auto found = std::lower_bound(commons.begin(), commons.end(), positions[i]);
+            shared = found != commons.end() && *found == positions[i];
+        }
         if (!shared) dropped.push_back(static_cast<int32_t>(i));
     }
     if (dropped.empty()) return;
@@ -241,7 +244,8 @@ SharedOutcome prepareSharedSnps(const Settings &s, RunContext &context, RunResul
             reportNoCommons(s, context, a);
             return SharedOutcome::NoCommons;
         }
-        std::sort(a.commons.begin(), a.commons.end());
+        if (!std::is_sorted(a.commons.begin(), a.commons.end()))
+            std::sort(a.commons.begin(), a.commons.end());
         ++results.validRunCount;
         a.countedAsValid = true;
         for (int p = 0; p < 2; ++p) {

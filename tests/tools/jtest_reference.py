@@ -16,11 +16,22 @@ Usage:
   jtest_reference.py [options] FILE [FILE ...]
     --sample N --sample2 M      rows of population 1 and 2
     --window W                  fixed window (0: variable)
-    --selectives V [V ...]      user candidate positions
+    --selectives=V,V,...        user candidate positions
     --sl X --maf X --minwin N --maxwin N --old --reference R
     --labels L [L ...]          labels of the files in the table (default: names)
     --valid N                   number of files with shared SNPs (%FPJJ)
   Prints the results table, then the significant rows, then any note.
+
+The expected tables of the end-to-end cases j_* (run from the case's input/):
+  j_fixed_window_exact:         --sample 20 --sample2 24 --window 11 --sl 0.0005
+                                --selectives=1012.5,1002.25,1008.5 fw.ms
+  j_window_larger_than_shared:  --sample 10 --sample2 10 --window 21 --selectives=5700 wl.ms
+  j_pval_equals_sl:             --sample 10 --sample2 10 --window 11 --sl 1 --selectives=0.47 eq.ms
+  j_user_positions_not_shared:  --sample 10 --sample2 10 --window 11
+                                --selectives=0.72,0.33,0.33,1.5,-0.4,0.52 uf.ms
+  j_user_positions_match_nothing: the same file with --selectives=1.5,2,-3
+  j_no_ld_block:                --sample 10 --sample2 10 nb.ms
+  j_series_middle_no_selection: --sample 30 --sample2 30 QuintorF0.txt QuintorF1.txt QuintorF2.txt
 """
 import argparse
 import math
@@ -402,7 +413,8 @@ def main():
     ap.add_argument("--sample", type=int, default=50)
     ap.add_argument("--sample2", type=int, default=0)
     ap.add_argument("--window", type=int, default=0)
-    ap.add_argument("--selectives", type=float, nargs="*", default=[])
+    ap.add_argument("--selectives", default="",
+                    help="comma-separated user candidate positions")
     ap.add_argument("--sl", type=float, default=0.05)
     ap.add_argument("--maf", type=float, default=0.01)
     ap.add_argument("--minwin", type=int, default=11)
@@ -412,6 +424,7 @@ def main():
     ap.add_argument("--labels", nargs="*", default=None)
     ap.add_argument("--valid", type=int, default=None)
     args = ap.parse_args()
+    args.selectives = [float(v) for v in args.selectives.split(",") if v]
     labels = args.labels or args.files
     args.label_of = dict(zip(args.files, labels))
     refpop = 0
