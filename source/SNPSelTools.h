@@ -87,10 +87,32 @@ void trimLeading(std::string &text, const std::string &characters);
 std::string cutAtPattern(const std::string &text, const std::string &pattern,
                          bool keepBefore, bool fromEnd);
 
+// Keeps the elements from `first` on whose entry keep[i - first] is not 0,
+// in order, and drops the others, in one pass without a branch per element.
+template <typename Container>
+void keepMarkedElements(Container &container, size_t first, const std::vector<unsigned char> &keep) {
+    auto out = container.begin() + static_cast<std::ptrdiff_t>(first);
+    auto in = out;
+    for (size_t k = 0; k < keep.size() && in != container.end(); ++k, ++in) {
+        *out = *in;
+        out += keep[k] != 0;
+    }
+    container.erase(out, in);
+}
+
+// Marks for keepMarkedElements the elements from the first listed position
+// to `size`, dropping the listed ones (distinct, ascending, below `size`).
+inline std::vector<unsigned char> keepMarksWithout(const std::vector<int32_t> &indices, size_t size) {
+    const size_t first = indices.empty() ? size : static_cast<size_t>(indices[0]);
+    std::vector<unsigned char> keep(size - first, 1);
+    for (int32_t position : indices) keep[static_cast<size_t>(position) - first] = 0;
+    return keep;
+}
+
 // Removes the listed positions, walking the list from its end; an entry that
-// is negative or past the container's current end is skipped.
-// A list of distinct ascending positions inside the container, the usual
-// case, is removed in one pass.
+// is negative or past the container's current end is skipped. A list of
+// distinct ascending positions inside the container, the usual case, is
+// removed in one pass.
 template <typename Container>
 void eraseIndices(Container &container, const std::vector<int32_t> &indices) {
     bool ascendingInside = true;
@@ -100,18 +122,8 @@ void eraseIndices(Container &container, const std::vector<int32_t> &indices) {
                           (k == 0 || indices[k] > indices[k - 1]);
     if (ascendingInside) {
         if (indices.empty()) return;
-        // Moves every kept element after the first erased position down,
-        // without a branch per element.
-        const size_t first = static_cast<size_t>(indices[0]);
-        std::vector<unsigned char> keep(container.size() - first, 1);
-        for (int32_t position : indices) keep[static_cast<size_t>(position) - first] = 0;
-        auto out = container.begin() + static_cast<std::ptrdiff_t>(first);
-        auto in = out;
-        for (size_t k = 0; k < keep.size(); ++k, ++in) {
-            *out = *in;
-            out += keep[k];
-        }
-        container.erase(out, container.end());
+        keepMarkedElements(container, static_cast<size_t>(indices[0]),
+                           keepMarksWithout(indices, container.size()));
         return;
     }
     for (size_t k = indices.size(); k-- > 0;) {

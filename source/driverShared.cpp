@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <iostream>
 #include <limits>
 #include <sstream>
@@ -32,22 +33,35 @@ int countDistinctNonMissing(std::vector<double> &values, const int &missing, int
 void keepCommonSites(HaplotypeMatrix &matrix, const int p, const std::vector<int32_t> &samplesizes,
                      std::vector<double> &freqs, std::vector<double> &positions,
                      const std::vector<double> &commons) {
-    // The sites to drop, in ascending order, then one compaction pass per
-    // row: the result is that of erasing the sites one at a time.
+    // The sites whose position is not shared, in ascending order; they are
+    // then cut from every row in one pass, as erasing them one at a time would.
     std::vector<int32_t> dropped;
+    const bool ascending = std::is_sorted(positions.begin(), positions.end()) &&
+                           std::none_of(positions.begin(), positions.end(), [](double x) { return x != x; });
+    auto shared = commons.begin();
     for (size_t i = 0; i < freqs.size(); ++i) {
-        bool shared = false;
+        bool isShared = false;
         if (i < positions.size()) {
-            const auto found = std::lower_bound(commons.begin(), commons.end(), positions[i]);
-            shared = found != commons.end() && *found == positions[i];
+            // Ascending positions walk along the shared ones; others search.
+            if (ascending) {
+                while (shared != commons.end() && *shared < positions[i]) ++shared;
+            } else {
+                shared = std::lower_bound(commons.begin(), commons.end(), positions[i]);
+            }
+            isShared = shared != commons.end() && *shared == positions[i];
         }
-        if (!shared) dropped.push_back(static_cast<int32_t>(i));
+        if (!isShared) dropped.push_back(static_cast<int32_t>(i));
     }
     if (dropped.empty()) return;
     int64_t ini = 0;
     for (int q = 0; q < p; ++q) ini += samplesizes[q];
-    for (int64_t r = ini; r < ini + samplesizes[p] && r < static_cast<int64_t>(matrix.size()); ++r)
-        eraseIndices(matrix[static_cast<size_t>(r)], dropped);
+    const size_t first = static_cast<size_t>(dropped[0]);
+    const std::vector<unsigned char> keep = keepMarksWithout(dropped, freqs.size());
+    for (int64_t r = ini; r < ini + samplesizes[p] && r < static_cast<int64_t>(matrix.size()); ++r) {
+        HaplotypeRow &row = matrix[static_cast<size_t>(r)];
+        if (row.size() >= freqs.size()) keepMarkedElements(row, first, keep);
+        else eraseIndices(row, dropped);
+    }
     eraseIndices(freqs, dropped);
     eraseIndices(positions, dropped);
 }
@@ -192,12 +206,23 @@ void dataFusion(RunResults &results, int32_t run, FormatCode code, AnalysisData 
         fatalError(static_cast<int>(a.data.size()), message);
     }
     a.metapopdata = a.data;
+    // The populations' positions merged in ascending order (each list is
+    // usually ascending already), then without repeats.
     a.metapopsnpositions.clear();
     a.metapopsnpositions.reserve(a.snpositions[0].size() * a.snpositions.size());
-    for (const std::vector<double> &positions : a.snpositions)
-        a.metapopsnpositions.insert(a.metapopsnpositions.end(), positions.begin(), positions.end());
-    if (!std::is_sorted(a.metapopsnpositions.begin(), a.metapopsnpositions.end()))
-        std::sort(a.metapopsnpositions.begin(), a.metapopsnpositions.end());
+    std::vector<double> merged;
+    for (const std::vector<double> &positions : a.snpositions) {
+        if (std::is_sorted(positions.begin(), positions.end())) {
+            merged.clear();
+            std::merge(a.metapopsnpositions.begin(), a.metapopsnpositions.end(), positions.begin(),
+                       positions.end(), std::back_inserter(merged));
+            a.metapopsnpositions.swap(merged);
+        } else {
+            a.metapopsnpositions.insert(a.metapopsnpositions.end(), positions.begin(),
+                                        positions.end());
+            std::sort(a.metapopsnpositions.begin(), a.metapopsnpositions.end());
+        }
+    }
     a.metapopsnpositions.erase(
         std::unique(a.metapopsnpositions.begin(), a.metapopsnpositions.end()),
         a.metapopsnpositions.end());
