@@ -198,6 +198,28 @@ void checkRepeatedPositions(const AnalysisData &a) {
                       toString<int>(firstRepeat) + "\n");
 }
 
+// Puts a population's columns in ascending order of position when they are
+// not (a corrected repeated position can overtake the next one): the pooled
+// positions are sorted, and each column must stay with its own position.
+void orderColumnsByPosition(AnalysisData &a, size_t p) {
+    std::vector<double> &positions = a.snpositions[p];
+    if (std::is_sorted(positions.begin(), positions.end())) return;
+    std::vector<size_t> order(positions.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&positions](size_t x, size_t y) { return positions[x] < positions[y]; });
+    auto permute = [&order](auto &values) {
+        auto original = values;
+        for (size_t i = 0; i < order.size(); ++i) values[i] = original[order[i]];
+    };
+    permute(positions);
+    permute(a.snpfreqs[p]);
+    size_t ini = 0;
+    for (size_t q = 0; q < p; ++q) ini += static_cast<size_t>(a.samplesizes[q]);
+    for (size_t r = ini; r < ini + static_cast<size_t>(a.samplesizes[p]) && r < a.data.size(); ++r)
+        permute(a.data[r]);
+}
+
 // Pools both populations into the metapopulation and names the shared SNPs.
 void dataFusion(RunResults &results, int32_t run, FormatCode code, AnalysisData &a) {
     if (verbose) std::cout << "\n... Updating metapopulation information ...\n" << std::endl;
@@ -289,6 +311,7 @@ SharedOutcome prepareSharedSnps(const Settings &s, RunContext &context, RunResul
             context.runLog += discarded;
         }
         checkRepeatedPositions(a);
+        for (size_t p = 0; p < a.snpositions.size(); ++p) orderColumnsByPosition(a, p);
         dataFusion(results, run, context.formatCode, a);
     }
 
