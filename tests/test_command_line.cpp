@@ -4,17 +4,14 @@
 #include "TLibQuintor.h"
 #include "driver.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -84,15 +81,6 @@ const std::string expectedHelp =
     "size will be variable.\n"
     "\n\n";
 
-std::string readFile(const std::string &name) {
-    std::ifstream file(name, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-bool fileExists(const std::string &name) { return std::filesystem::exists(name); }
-
 // The settings and the two global flags as the parser leaves them.
 struct Parsed {
     Settings settings;
@@ -113,60 +101,53 @@ Parsed parse(const Words &words) {
     return parsed;
 }
 
-// In the child of a death test: what the process prints goes to files.
-void sendOutputToFiles() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    if (!std::freopen("stdout.txt", "w", stdout)) std::abort();
-    if (!std::freopen("stderr.txt", "w", stderr)) std::abort();
-}
-
-// Every test runs in a fresh folder of its own: the parser and the start-up
-// write logs and create the results folder in the working directory.
-class ScratchFolder : public ::testing::Test {
+// Every test runs in a fresh folder of its own (the parser and the start-up
+// write logs and create the results folder in the working directory), with
+// the driver globals at their start values.
+class DriverGlobalsTest : public ScratchFolderTest {
 protected:
     void SetUp() override {
-        char folder[] = "/tmp/quintor_cmdline_XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        scratch_ = folder;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(scratch_);
+        ScratchFolderTest::SetUp();
         savedSeed_ = seed;
-        oldSweep = false;
-        verbose = false;
-        minDprime = 0.4;
+        resetGlobals();
     }
     void TearDown() override {
         seed = savedSeed_;
+        resetGlobals();
+        ScratchFolderTest::TearDown();
+    }
+    static void resetGlobals() {
         oldSweep = false;
         verbose = false;
         minDprime = 0.4;
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(scratch_);
     }
-    // Removes what an earlier death test of the same test left.
-    static void clean() {
-        for (const char *name : {"stdout.txt", "stderr.txt", "Quintor_ERROR.log", "Quintor.log"})
-            std::filesystem::remove(name);
-    }
-    std::string scratch_;
-    std::filesystem::path previous_;
     int64_t savedSeed_ = 0;
 };
 
-using CommandLineDeathTest = ScratchFolder;
-using StartupTest = ScratchFolder;
-using StartupDeathTest = ScratchFolder;
+using CommandLineDeathTest = DriverGlobalsTest;
+using StartupTest = DriverGlobalsTest;
+using StartupDeathTest = DriverGlobalsTest;
+
+// The command line as one text, for the trace of a failed check.
+std::string joined(const Words &words) {
+    std::string line;
+    for (const std::string &word : words) line += word + " ";
+    return line;
+}
+
+// Parses the words in a child process whose console goes to files and that
+// must end with the status; the files of an earlier child are removed first.
+void parseInChild(const Words &words, int status) {
+    for (const char *name : {"stdout.txt", "stderr.txt", "Quintor_ERROR.log"})
+        std::filesystem::remove(name);
+    EXPECT_EXIT((sendOutputToFiles(), parse(words)), ::testing::ExitedWithCode(status), "");
+}
 
 // Runs the words in a child process and checks the range error: the message
 // on the console, the error log with the bad position, and the exit status.
 void expectRangeError(const Words &words, int argument, int position, int status) {
-    std::string line;
-    for (const std::string &word : words) line += word + " ";
-    SCOPED_TRACE("command line: " + line);
-    for (const char *name : {"stdout.txt", "stderr.txt", "Quintor_ERROR.log"})
-        std::filesystem::remove(name);
-    EXPECT_EXIT((sendOutputToFiles(), parse(words)), ::testing::ExitedWithCode(status), "");
+    SCOPED_TRACE("command line: " + joined(words));
+    parseInChild(words, status);
     const std::string message = "\nQuintor CONSOLE ARGUMENT ERROR: Check argument " +
                                 std::to_string(argument) + ".\n";
     EXPECT_EQ(readFile("stdout.txt"), message + "\n");
@@ -177,12 +158,8 @@ void expectRangeError(const Words &words, int argument, int position, int status
 // Runs the words in a child process and checks the message about a word that
 // is no option: standard error only, status 1, no log.
 void expectUnrecognised(const Words &words, const std::string &word) {
-    std::string line;
-    for (const std::string &w : words) line += w + " ";
-    SCOPED_TRACE("command line: " + line);
-    for (const char *name : {"stdout.txt", "stderr.txt", "Quintor_ERROR.log"})
-        std::filesystem::remove(name);
-    EXPECT_EXIT((sendOutputToFiles(), parse(words)), ::testing::ExitedWithCode(1), "");
+    SCOPED_TRACE("command line: " + joined(words));
+    parseInChild(words, 1);
     EXPECT_EQ(readFile("stderr.txt"),
               "\n Quintor ERROR:" + word + " is not a valid command line parameter\n\n");
     EXPECT_EQ(readFile("stdout.txt"), "");
@@ -192,15 +169,43 @@ void expectUnrecognised(const Words &words, const std::string &word) {
 // Runs the words in a child process and checks that the help is printed and
 // the process ends with status 0, without a log.
 void expectHelp(const Words &words) {
-    std::string line;
-    for (const std::string &w : words) line += w + " ";
-    SCOPED_TRACE("command line: " + line);
-    for (const char *name : {"stdout.txt", "stderr.txt", "Quintor_ERROR.log"})
-        std::filesystem::remove(name);
-    EXPECT_EXIT((sendOutputToFiles(), parse(words)), ::testing::ExitedWithCode(0), "");
+    SCOPED_TRACE("command line: " + joined(words));
+    parseInChild(words, 0);
     EXPECT_EQ(readFile("stdout.txt"), expectedHelp);
     EXPECT_EQ(readFile("stderr.txt"), "");
     EXPECT_FALSE(fileExists("Quintor_ERROR.log"));
+}
+
+// Validates and completes the settings; gives the run context made for them.
+RunContext validated(Settings &settings) {
+    RunContext context;
+    validateSettings(settings, context);
+    return context;
+}
+
+// Validates and completes the settings; gives what the validation printed.
+std::string printedByValidation(Settings &settings, RunContext &context) {
+    testing::internal::CaptureStdout();
+    validateSettings(settings, context);
+    return testing::internal::GetCapturedStdout();
+}
+
+std::string printedByValidation(Settings &settings) {
+    RunContext context;
+    return printedByValidation(settings, context);
+}
+
+// The per-run slots that the loop preparation makes for the settings.
+struct PreparedLoop {
+    AnalysisData analysis;
+    RunResults results;
+};
+
+PreparedLoop preparedLoop(Settings &settings) {
+    const RunContext context = validated(settings);
+    PreparedLoop prepared;
+    prepareLoop(settings, context, prepared.analysis, prepared.results);
+    return prepared;
 }
 
 } // namespace
@@ -569,9 +574,7 @@ TEST(StartupValues, SeedStartsAsTheCalendarTimeInSeconds) {
 TEST_F(StartupTest, DefaultsPassAndCompleteTheSettings) {
     Settings s;
     RunContext context;
-    testing::internal::CaptureStdout();
-    validateSettings(s, context);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(printedByValidation(s, context), "");
     EXPECT_EQ(context.formatCode, FormatCode::MS);
     EXPECT_EQ(s.format, "MS");
     EXPECT_EQ(context.minblock, 11);
@@ -593,24 +596,17 @@ TEST_F(StartupTest, DefaultsPassAndCompleteTheSettings) {
 
 TEST_F(StartupTest, ResultsFolderThatExistsOrCannotBeMadeIsNotReported) {
     std::filesystem::create_directory("Quintor_Results");
-    {
-        std::ofstream keep("Quintor_Results/old.tsv");
-        keep << "kept\n";
-    }
+    writeFile("Quintor_Results/old.tsv", "kept\n");
     Settings s;
     s.output = "run7";
-    RunContext context;
-    validateSettings(s, context);
+    const RunContext context = validated(s);
     EXPECT_EQ(readFile("Quintor_Results/old.tsv"), "kept\n");
     EXPECT_EQ(context.outputPrefix, "Quintor_Results/run7_");
 
     std::filesystem::remove_all("Quintor_Results");
-    {
-        std::ofstream blocker("Quintor_Results");
-    }
+    writeFile("Quintor_Results", "");
     Settings t;
-    RunContext other;
-    validateSettings(t, other);
+    const RunContext other = validated(t);
     EXPECT_TRUE(std::filesystem::is_regular_file("Quintor_Results"));
     EXPECT_EQ(other.outputPrefix, "Quintor_Results/Quintor_out_");
 }
@@ -619,27 +615,22 @@ TEST_F(StartupTest, WindowInsideItsLimitsPasses) {
     for (int window : {11, 20, 1000}) {
         Settings s;
         s.fixwinsize = window;
-        RunContext context;
-        testing::internal::CaptureStdout();
-        validateSettings(s, context);
-        testing::internal::GetCapturedStdout();
+        printedByValidation(s);
         EXPECT_EQ(s.fixwinsize, window);
     }
 }
 
 TEST_F(StartupTest, OldSweepRaisesMinimumDprime) {
     Settings s;
-    RunContext context;
     oldSweep = true;
-    validateSettings(s, context);
+    validated(s);
     EXPECT_EQ(minDprime, 2.0);
 }
 
 TEST_F(StartupTest, MinimumBlockIsTheMinimumWindow) {
     Settings s;
     s.minWinSize = 9;
-    RunContext context;
-    validateSettings(s, context);
+    const RunContext context = validated(s);
     EXPECT_EQ(context.minblock, 9);
 }
 
@@ -648,8 +639,7 @@ TEST_F(StartupTest, OnlyEosTurnsEosOnEvenWithoutBlocks) {
     s.onlyEOS = true;
     s.doEOS = false;
     s.useblocks = false;
-    RunContext context;
-    validateSettings(s, context);
+    const RunContext context = validated(s);
     EXPECT_TRUE(s.doEOS);
     EXPECT_FALSE(s.useblocks);
     EXPECT_EQ(context.resultBase, "Quintor_Results/Quintor_out_EOS_");
@@ -658,12 +648,10 @@ TEST_F(StartupTest, OnlyEosTurnsEosOnEvenWithoutBlocks) {
 TEST_F(StartupTest, FixedWindowTurnsBlocksOff) {
     Settings s;
     s.fixwinsize = 20;
-    RunContext context;
-    testing::internal::CaptureStdout();
-    validateSettings(s, context);
     const std::string note =
         "\nUseblocks option desactivated when there is user defined window size.\n";
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), note + "\n");
+    RunContext context;
+    EXPECT_EQ(printedByValidation(s, context), note + "\n");
     EXPECT_FALSE(s.useblocks);
     EXPECT_EQ(context.runLog, note + "\nInitial seed " + std::to_string(seed) + "\n");
 }
@@ -672,12 +660,10 @@ TEST_F(StartupTest, UserSitesTurnBlocksOn) {
     Settings s;
     s.useblocks = false;
     s.selectives = {1000.0, 2000.0};
-    RunContext context;
-    testing::internal::CaptureStdout();
-    validateSettings(s, context);
     const std::string note =
         "\nUseblocks is mandatory when there are user defined sites. It was changed to 1.\n";
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), note + "\n");
+    RunContext context;
+    EXPECT_EQ(printedByValidation(s, context), note + "\n");
     EXPECT_TRUE(s.useblocks);
     EXPECT_EQ(s.selectives, (std::vector<double>{1000.0, 2000.0}));
     EXPECT_EQ(context.runLog, note + "\nInitial seed " + std::to_string(seed) + "\n");
@@ -688,10 +674,7 @@ TEST_F(StartupTest, UserSitesWithFixedWindowKeepBlocksOff) {
     s.useblocks = false;
     s.fixwinsize = 15;
     s.selectives = {1000.0};
-    RunContext context;
-    testing::internal::CaptureStdout();
-    validateSettings(s, context);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(printedByValidation(s), "");
     EXPECT_FALSE(s.useblocks);
 }
 
@@ -699,18 +682,14 @@ TEST_F(StartupTest, NegativeFirstSiteEmptiesTheList) {
     Settings s;
     s.useblocks = false;
     s.selectives = {-1.0, 5000.0};
-    RunContext context;
-    testing::internal::CaptureStdout();
-    validateSettings(s, context);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(printedByValidation(s), "");
     EXPECT_TRUE(s.selectives.empty());
     EXPECT_FALSE(s.useblocks);
 
     // A negative value later in the list is a position like any other.
     Settings t;
     t.selectives = {5000.0, -1.0};
-    RunContext other;
-    validateSettings(t, other);
+    validated(t);
     EXPECT_EQ(t.selectives, (std::vector<double>{5000.0, -1.0}));
 }
 
@@ -719,8 +698,7 @@ TEST_F(StartupTest, FormatsForceTheirSettings) {
         Settings s;
         s.format = "gp";
         s.runs = 4;
-        RunContext context;
-        validateSettings(s, context);
+        const RunContext context = validated(s);
         EXPECT_EQ(context.formatCode, FormatCode::GP);
         EXPECT_TRUE(s.onlyEOS);
         EXPECT_TRUE(s.doEOS);
@@ -731,8 +709,7 @@ TEST_F(StartupTest, FormatsForceTheirSettings) {
         Settings s;
         s.format = "BS";
         s.doEOS = false; // passes the blocks check, then the format turns it on
-        RunContext context;
-        validateSettings(s, context);
+        validated(s);
         EXPECT_TRUE(s.doEOS);
         EXPECT_TRUE(s.onlyEOS);
     }
@@ -743,8 +720,7 @@ TEST_F(StartupTest, FormatsForceTheirSettings) {
         s.runs = 5;
         s.input1 = "geno";
         s.inputGiven = true;
-        RunContext context;
-        validateSettings(s, context);
+        const RunContext context = validated(s);
         EXPECT_EQ(context.formatCode, FormatCode::PL);
         EXPECT_EQ(s.runs, 1);
         EXPECT_TRUE(s.onlyEOS);
@@ -755,8 +731,7 @@ TEST_F(StartupTest, FormatsForceTheirSettings) {
         Settings s;
         s.format = "plink2";
         s.runs = 5;
-        RunContext context;
-        validateSettings(s, context);
+        const RunContext context = validated(s);
         EXPECT_EQ(context.formatCode, FormatCode::PL);
         EXPECT_EQ(s.runs, 1);
     }
@@ -764,8 +739,7 @@ TEST_F(StartupTest, FormatsForceTheirSettings) {
         Settings s;
         s.format = "pl2";
         s.runs = 3;
-        RunContext context;
-        validateSettings(s, context);
+        const RunContext context = validated(s);
         EXPECT_EQ(context.formatCode, FormatCode::PL2);
         EXPECT_EQ(s.runs, 1);
         EXPECT_TRUE(s.onlyEOS);
@@ -774,8 +748,7 @@ TEST_F(StartupTest, FormatsForceTheirSettings) {
         Settings s;
         s.format = "genepop";
         s.runs = 3;
-        RunContext context;
-        validateSettings(s, context);
+        const RunContext context = validated(s);
         EXPECT_EQ(context.formatCode, FormatCode::MS);
         EXPECT_FALSE(s.onlyEOS);
         EXPECT_EQ(s.runs, 3);
@@ -785,8 +758,7 @@ TEST_F(StartupTest, FormatsForceTheirSettings) {
         Settings s;
         s.format = "hmfp";
         s.runs = 2;
-        RunContext context;
-        validateSettings(s, context);
+        const RunContext context = validated(s);
         EXPECT_EQ(context.formatCode, FormatCode::HM);
         EXPECT_FALSE(s.onepopbyfile);
         EXPECT_EQ(s.runs, 2);
@@ -800,8 +772,7 @@ TEST_F(StartupTest, OnePopulationPerFileFormats) {
         s.runs = 6;
         s.input1 = "pop1";
         s.input2 = "pop2";
-        RunContext context;
-        validateSettings(s, context);
+        validated(s);
         EXPECT_TRUE(s.onepopbyfile) << format;
         EXPECT_EQ(s.runs, 1) << format;
         EXPECT_TRUE(s.inputGiven) << format;
@@ -813,8 +784,7 @@ TEST_F(StartupTest, OnePopulationPerFileFormats) {
         Settings s;
         s.format = "fasta";
         s.input2 = "b.fas";
-        RunContext context;
-        validateSettings(s, context);
+        const RunContext context = validated(s);
         EXPECT_EQ(context.formatCode, FormatCode::FASTA);
         EXPECT_TRUE(s.onepopbyfile);
         EXPECT_TRUE(s.inputGiven);
@@ -829,8 +799,7 @@ TEST_F(StartupTest, OnePopulationPerFileFormats) {
         s.input1 = "a.fas";
         s.inputGiven = true;
         s.runs = 3;
-        RunContext context;
-        validateSettings(s, context);
+        const RunContext context = validated(s);
         EXPECT_FALSE(s.onepopbyfile);
         EXPECT_EQ(s.input2, "a.fas");
         EXPECT_EQ(s.runs, 3);
@@ -842,8 +811,7 @@ TEST_F(StartupTest, OnePopulationPerFileFormats) {
         s.onepopbyfile = true;
         s.input1 = "pop.txt";
         s.input2 = "POP.txt";
-        RunContext context;
-        validateSettings(s, context);
+        validated(s);
         EXPECT_TRUE(s.inputGiven);
     }
 }
@@ -854,8 +822,7 @@ TEST_F(StartupTest, SeriesBaseNeedsAnInputNameAndSeveralRuns) {
         s.input1 = "base";
         s.inputGiven = true;
         s.runs = 3;
-        RunContext context;
-        validateSettings(s, context);
+        const RunContext context = validated(s);
         EXPECT_EQ(context.inputBase, "base");
         EXPECT_EQ(s.input2, "base");
     }
@@ -863,15 +830,13 @@ TEST_F(StartupTest, SeriesBaseNeedsAnInputNameAndSeveralRuns) {
         Settings s;
         s.input1 = "base";
         s.inputGiven = true;
-        RunContext context;
-        validateSettings(s, context);
+        const RunContext context = validated(s);
         EXPECT_EQ(context.inputBase, "QuintorF");
     }
     {
         Settings s;
         s.runs = 3;
-        RunContext context;
-        validateSettings(s, context);
+        const RunContext context = validated(s);
         EXPECT_EQ(context.inputBase, "QuintorF");
     }
 }
@@ -890,8 +855,7 @@ TEST_F(StartupTest, MaximumWindowZeroOrNegativeIsNoError) {
     for (int maxwin : {0, -1}) {
         Settings s;
         s.MaxWinSize = maxwin;
-        RunContext context;
-        validateSettings(s, context);
+        validated(s);
         EXPECT_EQ(s.MaxWinSize, maxwin);
     }
 }
@@ -902,14 +866,8 @@ static void expectFatalSettings(const Settings &given, const std::string &messag
                          int status) {
     std::filesystem::remove("stdout.txt");
     std::filesystem::remove("Quintor_ERROR.log");
-    EXPECT_EXIT(
-        {
-            sendOutputToFiles();
-            Settings s = given;
-            RunContext context;
-            validateSettings(s, context);
-        },
-        ::testing::ExitedWithCode(status), "");
+    Settings s = given;
+    EXPECT_EXIT((sendOutputToFiles(), validated(s)), ::testing::ExitedWithCode(status), "");
     EXPECT_EQ(readFile("stdout.txt"), message + "\n");
     EXPECT_EQ(readFile("Quintor_ERROR.log"),
               message + (code != 0 ? " " + std::to_string(code) : std::string()) + "\n");
@@ -1030,11 +988,7 @@ TEST_F(StartupTest, LoopPreparationSizesThePerRunSlots) {
         s.format = "hm";
         s.runs = 3;
         s.rsidInfo = true;
-        RunContext context;
-        validateSettings(s, context);
-        AnalysisData analysis;
-        RunResults results;
-        prepareLoop(s, context, analysis, results);
+        const auto [analysis, results] = preparedLoop(s);
         EXPECT_EQ(analysis.snpositions.size(), 2u);
         EXPECT_EQ(analysis.snpfreqs.size(), 2u);
         EXPECT_EQ(analysis.popReferences.size(), 2u);
@@ -1049,22 +1003,14 @@ TEST_F(StartupTest, LoopPreparationSizesThePerRunSlots) {
         Settings s;
         s.runs = 4;
         s.onlyrsidInfo = true;
-        RunContext context;
-        validateSettings(s, context);
-        AnalysisData analysis;
-        RunResults results;
-        prepareLoop(s, context, analysis, results);
+        const auto [analysis, results] = preparedLoop(s);
         EXPECT_TRUE(results.rsidMaps.empty());
         EXPECT_EQ(results.rsidTables.size(), 4u);
     }
     {
         Settings s;
         s.runs = 4;
-        RunContext context;
-        validateSettings(s, context);
-        AnalysisData analysis;
-        RunResults results;
-        prepareLoop(s, context, analysis, results);
+        const auto [analysis, results] = preparedLoop(s);
         EXPECT_TRUE(results.rsidMaps.empty());
         EXPECT_TRUE(results.rsidTables.empty());
     }

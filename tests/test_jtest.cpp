@@ -2,25 +2,14 @@
 // file (candidates, windows, class counts, records) on hand-made data.
 #include "driver.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <limits>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
-
-std::string readFile(const std::string &name) {
-    std::ifstream file(name, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // Upper tail of the chi-square distribution with an even number of degrees
 // of freedom: e^-y * sum_{k < df/2} y^k / k!, y = x / 2.
@@ -171,14 +160,11 @@ std::vector<double> positionsFrom(int snps, double first, double step) {
     return out;
 }
 
-class JTestRun : public ::testing::Test {
+// Every test runs in a fresh scratch folder: the notes go to "Quintor.log".
+class JTestRun : public ScratchFolderTest {
 protected:
     void SetUp() override {
-        char folder[] = "/tmp/quintor_jtest_XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        scratch_ = folder;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(scratch_);
+        ScratchFolderTest::SetUp();
         verbose = false;
         minDprime = 0.4;
         context.formatCode = FormatCode::MS;
@@ -186,8 +172,7 @@ protected:
     }
     void TearDown() override {
         verbose = false;
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(scratch_);
+        ScratchFolderTest::TearDown();
     }
 
     // The file as the shared-SNP step leaves it.
@@ -219,6 +204,15 @@ protected:
         d.fileLabel = "test.ms";
     }
 
+    // Three rows a population, without LD, at the positions; a fixed window
+    // of `size` SNPs and no blocks.
+    void loadWithFixedWindow(const std::vector<double> &positions, int size) {
+        const int snps = static_cast<int>(positions.size());
+        load(parityRows(3, snps), parityRows(3, snps, 1), positions);
+        settings.fixwinsize = size;
+        settings.useblocks = false;
+    }
+
     JOutcome run() {
         context.minblock = settings.minWinSize;
         context.savedReference = settings.popforHB;
@@ -226,8 +220,6 @@ protected:
         return runJTest(settings, context, results, 3, a, records);
     }
 
-    std::string scratch_;
-    std::filesystem::path previous_;
     Settings settings;
     RunContext context;
     RunResults results;
@@ -285,9 +277,7 @@ TEST_F(JTestRun, FixedWindowOfElevenOnFiveHundredSnps) {
 }
 
 TEST_F(JTestRun, FixedWindowOfFortyGrowsToFortyOne) {
-    load(parityRows(3, 100), parityRows(3, 100, 1), positionsFrom(100, 1.0, 1.0));
-    settings.fixwinsize = 40;
-    settings.useblocks = false;
+    loadWithFixedWindow(positionsFrom(100, 1.0, 1.0), 40);
     settings.selectives = {51.0}; // SNP 50
     ASSERT_EQ(run(), JOutcome::Kept);
     ASSERT_EQ(records.size(), 1u);
@@ -298,9 +288,7 @@ TEST_F(JTestRun, FixedWindowOfFortyGrowsToFortyOne) {
 }
 
 TEST_F(JTestRun, FixedWindowOfThirtyOneRoundsDownThenGrows) {
-    load(parityRows(3, 100), parityRows(3, 100, 1), positionsFrom(100, 1.0, 1.0));
-    settings.fixwinsize = 31;
-    settings.useblocks = false;
+    loadWithFixedWindow(positionsFrom(100, 1.0, 1.0), 31);
     settings.selectives = {51.0};
     ASSERT_EQ(run(), JOutcome::Kept);
     ASSERT_EQ(records.size(), 1u);
@@ -311,10 +299,8 @@ TEST_F(JTestRun, FixedWindowOfThirtyOneRoundsDownThenGrows) {
 }
 
 TEST_F(JTestRun, FixedWindowLargerThanTheSharedSnpsIsLowered) {
-    load(parityRows(3, 35), parityRows(3, 35, 1), positionsFrom(35, 1.0, 1.0));
-    settings.fixwinsize = 50;
+    loadWithFixedWindow(positionsFrom(35, 1.0, 1.0), 50);
     settings.MaxWinSize = 1000;
-    settings.useblocks = false;
     settings.selectives = {3.0, 30.0};
     ASSERT_EQ(run(), JOutcome::Kept);
     const std::string note = "\nFixed Window size is: 50.\nIn metapopulation 1 only 35 true SNPs in the "
@@ -333,9 +319,7 @@ TEST_F(JTestRun, FixedWindowLargerThanTheSharedSnpsIsLowered) {
 
 TEST_F(JTestRun, MsValueIsAFractionOfTheSharedSnps) {
     const std::vector<double> pos = positionsFrom(200, 0.25 / 200, 1.0 / 200);
-    load(parityRows(3, 200), parityRows(3, 200, 1), pos);
-    settings.fixwinsize = 11;
-    settings.useblocks = false;
+    loadWithFixedWindow(pos, 11);
     // 0.5 -> SNP 100; 0.999 -> 199; 1.0 and -0.25 have no SNP and are dropped.
     settings.selectives = {0.5, 1.0, -0.25, 0.999};
     ASSERT_EQ(run(), JOutcome::Kept);
@@ -349,10 +333,8 @@ TEST_F(JTestRun, MsValueIsAFractionOfTheSharedSnps) {
 
 TEST_F(JTestRun, OtherFormatsTakeTheNearestSharedPositionTiesGoingDown) {
     const std::vector<double> pos = positionsFrom(12, 100.0, 100.0); // 100 .. 1200
-    load(parityRows(3, 12), parityRows(3, 12, 1), pos);
     context.formatCode = FormatCode::HM;
-    settings.fixwinsize = 11;
-    settings.useblocks = false;
+    loadWithFixedWindow(pos, 11);
     settings.selectives = {250.0, 260.0, 50.0, 5000.0, 700.0};
     verbose = true;
     testing::internal::CaptureStdout();
@@ -382,9 +364,7 @@ TEST_F(JTestRun, OtherFormatsTakeTheNearestSharedPositionTiesGoingDown) {
 }
 
 TEST_F(JTestRun, GivenReferenceIsUsedAndNamesTheResult) {
-    load(parityRows(3, 20), parityRows(3, 20, 1), positionsFrom(20, 1.0, 1.0));
-    settings.fixwinsize = 11;
-    settings.useblocks = false;
+    loadWithFixedWindow(positionsFrom(20, 1.0, 1.0), 11);
     settings.popforHB = 1; // -reference 2
     settings.selectives = {10.0};
     ASSERT_EQ(run(), JOutcome::Kept);
@@ -393,9 +373,7 @@ TEST_F(JTestRun, GivenReferenceIsUsedAndNamesTheResult) {
 }
 
 TEST_F(JTestRun, NoEosCandidateMeansNoSelection) {
-    load(parityRows(3, 20), parityRows(3, 20, 1), positionsFrom(20, 1.0, 1.0));
-    settings.fixwinsize = 11;
-    settings.useblocks = false;
+    loadWithFixedWindow(positionsFrom(20, 1.0, 1.0), 11);
     testing::internal::CaptureStdout();
     const JOutcome outcome = run();
     const std::string console = testing::internal::GetCapturedStdout();

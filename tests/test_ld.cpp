@@ -2,44 +2,18 @@
 // window around a candidate.
 #include "TLibQuintor.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 // Every test runs in a fresh scratch folder: the routines write log files.
-class LDTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/quintor_ld_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        ASSERT_EQ(chdir(pattern), 0);
-        folder_ = pattern;
-    }
-    void TearDown() override {
-        if (folder_.empty()) return;
-        if (chdir("/tmp") == 0) std::filesystem::remove_all(folder_);
-    }
-
-private:
-    std::string folder_;
-};
-
-std::string fileText(const std::string &name) {
-    std::ifstream in(name.c_str(), std::ios::binary);
-    if (!in) return "<missing>";
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using LDTest = ScratchFolderTest;
 
 HaplotypeMatrix rows(const std::vector<std::vector<int>> &cells) {
     HaplotypeMatrix m;
@@ -142,10 +116,10 @@ TEST_F(LDTest, FewerThanTwoSnpsEndWithTheirCount) {
     std::vector<double> Dp, r2;
     EXPECT_EXIT(computeSeqDrsq_L({true}, rows({{1}, {0}}), {2, 0}, 0, {0.5}, Dp, r2),
                 ::testing::ExitedWithCode(1), "");
-    EXPECT_EQ(fileText("computeSeqDrsq_L.err"), "1\n");
+    EXPECT_EQ(readFile("computeSeqDrsq_L.err"), "1\n");
     EXPECT_EXIT(computeSeqDrsq_L({}, rows({{}, {}}), {2, 0}, 0, {}, Dp, r2),
                 ::testing::ExitedWithCode(1), "");
-    EXPECT_EQ(fileText("computeSeqDrsq_L.err"), "0\n");
+    EXPECT_EQ(readFile("computeSeqDrsq_L.err"), "0\n");
 }
 
 TEST_F(LDTest, RowsShorterThanTheSnpCountAreRejectedNotRead) {
@@ -189,7 +163,7 @@ TEST_F(LDTest, NegativeR2EndsThroughTheGammaArgumentCheck) {
     EXPECT_EXIT(computeBlocks(0.05, {1.0, 1.0}, {0.5, -0.5}, 2, 0.4, {10}, 0,
                               {0.0, 0.0, 0.0}, blocks),
                 ::testing::ExitedWithCode(11), "");
-    EXPECT_EQ(fileText("TLib_ERROR.log"), "Invalid arguments in gammq 11\n");
+    EXPECT_EQ(readFile("TLib_ERROR.log"), "Invalid arguments in gammq 11\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -247,7 +221,7 @@ TEST_F(LDTest, TooLargeBlockIsHalvedWithANote) {
     ASSERT_EQ(blocks.size(), 1u);
     EXPECT_EQ(blocks[0].first, 0);
     EXPECT_EQ(blocks[0].end, 5);
-    EXPECT_EQ(fileText("Genome size 7 too short for block of size 11 so block is halved.log"),
+    EXPECT_EQ(readFile("Genome size 7 too short for block of size 11 so block is halved.log"),
               "7\n");
 }
 
@@ -257,9 +231,9 @@ TEST_F(LDTest, StillTooLargeHalvedBlockEndsWithTheHalvedSize) {
     EXPECT_EXIT(computeBlocks(0.05, l.Dprime, l.r2, 11, 0.4, sizes100, 0,
                               std::vector<double>(5), blocks),
                 ::testing::ExitedWithCode(5), "");
-    EXPECT_EQ(fileText("Genome size 4 too short for block of size 11 so block is halved.log"),
+    EXPECT_EQ(readFile("Genome size 4 too short for block of size 11 so block is halved.log"),
               "4\n");
-    EXPECT_EQ(fileText("Genome size 4 too short for reduced block of size 5. Exiting the "
+    EXPECT_EQ(readFile("Genome size 4 too short for reduced block of size 5. Exiting the "
                        "program.log"),
               "4\n");
 }
@@ -270,7 +244,7 @@ TEST_F(LDTest, HalvedBlockSizeThatReadsAsSuccessExitsWithOne) {
     EXPECT_EXIT(computeBlocks(0.05, l.Dprime, l.r2, 513, 0.4, sizes100, 0,
                               std::vector<double>(4), blocks),
                 ::testing::ExitedWithCode(1), "");
-    EXPECT_EQ(fileText("Genome size 3 too short for reduced block of size 256. Exiting the "
+    EXPECT_EQ(readFile("Genome size 3 too short for reduced block of size 256. Exiting the "
                        "program.log"),
               "3\n");
 }
@@ -279,11 +253,11 @@ TEST_F(LDTest, BlocksNeedAtLeastTwoSnps) {
     std::vector<LDBlock> blocks;
     EXPECT_EXIT(computeBlocks(0.05, {}, {}, 7, 0.4, sizes100, 0, {0.1}, blocks),
                 ::testing::ExitedWithCode(1), "");
-    EXPECT_EQ(fileText("computeBlocksError.log"), "0\n");
+    EXPECT_EQ(readFile("computeBlocksError.log"), "0\n");
     std::remove("computeBlocksError.log");
     EXPECT_EXIT(computeBlocks(0.05, {}, {}, 7, 0.4, sizes100, 0, {}, blocks),
                 ::testing::ExitedWithCode(1), "");
-    EXPECT_EQ(fileText("computeBlocksError.log"), "0\n");
+    EXPECT_EQ(readFile("computeBlocksError.log"), "0\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -379,7 +353,7 @@ TEST_F(LDTest, WindowNeedsTwoSnpsAndMatchingLDVectors) {
     EXPECT_EXIT(ShortGenomeComputeWinSizesSeq(0.05, 1, {}, {}, 11, 0.4, sizes100, 0, 0, ini,
                                               end, nLD, mD, mR),
                 ::testing::ExitedWithCode(1), "");
-    EXPECT_EQ(fileText("ShortGenomeComputeWinSizesSeq.log"), "1\n");
+    EXPECT_EQ(readFile("ShortGenomeComputeWinSizesSeq.log"), "1\n");
     EXPECT_DEATH(ShortGenomeComputeWinSizesSeq(0.05, 4, {0.5, 0.5}, {0.5, 0.5, 0.5}, 11, 0.4,
                                                sizes100, 0, 1, ini, end, nLD, mD, mR),
                  "L-1 == \\(int\\)Dprime.size\\(\\)");

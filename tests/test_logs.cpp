@@ -2,56 +2,20 @@
 #include "SNPSelTools.h"
 #include "TLibQuintor.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
-std::string readFile(const std::string &name) {
-    std::ifstream file(name, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
-bool fileExists(const std::string &name) { return std::filesystem::exists(name); }
-
 // Every test runs in a fresh folder of its own: the writers create files in
 // the working directory.
-class LogsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char folder[] = "/tmp/quintor_logs_XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        scratch_ = folder;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(scratch_);
-    }
-    void TearDown() override {
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(scratch_);
-    }
-    std::string scratch_;
-    std::filesystem::path previous_;
-};
-
-using LogsDeathTest = LogsTest;
-
-// In the child of a death test: what the process prints goes to files.
-void sendOutputToFiles() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    if (!std::freopen("stdout.txt", "w", stdout)) std::abort();
-    if (!std::freopen("stderr.txt", "w", stderr)) std::abort();
-}
+using LogsTest = ScratchFolderTest;
+using LogsDeathTest = ScratchFolderTest;
 
 } // namespace
 
@@ -133,10 +97,7 @@ TEST_F(LogsDeathTest, ErrorExitCodeFollowsLastCharacter) {
 }
 
 TEST_F(LogsDeathTest, ErrorExitReplacesAnOldLog) {
-    {
-        std::ofstream old("Quintor_ERROR.log");
-        old << "an older error that must disappear\n";
-    }
+    writeFile("Quintor_ERROR.log", "an older error that must disappear\n");
     EXPECT_EXIT(errorExit(4, "\nnew\n"), ::testing::ExitedWithCode(4), "");
     EXPECT_EQ(readFile("Quintor_ERROR.log"), "\nnew\n 4\n");
 }

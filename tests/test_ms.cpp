@@ -2,15 +2,13 @@
 // rejection of malformed blocks (exit status and error log).
 #include "SNPSelTools.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <functional>
 #include <iostream>
-#include <sstream>
-#include <unistd.h>
 
 namespace {
 
@@ -20,17 +18,6 @@ std::string msDataDir() {
     return base + "/ms/";
 }
 
-std::string readText(const std::string &name) {
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeText(const std::string &name, const std::string &text) {
-    std::ofstream(name, std::ios::binary) << text;
-}
-
 HaplotypeRow row(const std::string &cells) {
     HaplotypeRow r;
     for (char c : cells) r.push_back(static_cast<char>(c - '0'));
@@ -38,27 +25,21 @@ HaplotypeRow row(const std::string &cells) {
 }
 
 // Every test runs in a fresh scratch folder (the readers write log files).
-class MsReaders : public ::testing::Test {
+class MsReaders : public ScratchFolderTest {
 protected:
     void SetUp() override {
+        ScratchFolderTest::SetUp();
         GTEST_FLAG_SET(death_test_style, "fast");
         savedPrecision = std::cout.precision();
-        home = std::filesystem::current_path();
-        char folder[] = "/tmp/quintor_ms_XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        scratch = folder;
-        ASSERT_EQ(chdir(folder), 0);
     }
     void TearDown() override {
         std::cout.precision(savedPrecision);
-        std::filesystem::current_path(home);
-        if (!scratch.empty()) std::filesystem::remove_all(scratch);
+        ScratchFolderTest::TearDown();
     }
 
     HaplotypeMatrix data;
     std::vector<std::vector<double>> positions;
     std::streamsize savedPrecision = 6;
-    std::filesystem::path home, scratch;
 };
 
 void readOne(const std::string &file, int sample) {
@@ -118,7 +99,7 @@ TEST_F(MsReaders, TwoSamplesReadFirstBlockAndCorrectRepeatedPosition) {
               "Read segsites 3\nReading positions...\n" + note +
                   "\nReading sample of size 2\nReading sample of size 2\n" + dashes + "\n\n");
     EXPECT_EQ(std::cout.precision(), 12);
-    EXPECT_EQ(readText("Quintor.log"), note + " 4\n");
+    EXPECT_EQ(readFile("Quintor.log"), note + " 4\n");
     const std::vector<double> corrected{0.2, 0.2 + 1e-07, 0.3};
     EXPECT_EQ(positions, (std::vector<std::vector<double>>{corrected, corrected}));
     EXPECT_EQ(data, (HaplotypeMatrix{row("011"), row("100"), row("111"), row("001")}));
@@ -126,7 +107,7 @@ TEST_F(MsReaders, TwoSamplesReadFirstBlockAndCorrectRepeatedPosition) {
 
 TEST_F(MsReaders, CorrectionIsMadeOncePerPositionAndFromMinusOne) {
     int sample = 1, sample2 = 1, total = 2;
-    writeText("three.ms", "segsites: 3\npositions: 0.2 0.2 0.2\n000\n111\n");
+    writeFile("three.ms", "segsites: 3\npositions: 0.2 0.2 0.2\n000\n111\n");
     testing::internal::CaptureStdout();
     ASSERT_TRUE(readMSTwoSamples("", "three.ms", total, sample, sample2, data, positions));
     const std::string out = testing::internal::GetCapturedStdout();
@@ -138,7 +119,7 @@ TEST_F(MsReaders, CorrectionIsMadeOncePerPositionAndFromMinusOne) {
     EXPECT_EQ(positions[1], (std::vector<double>{0.2, 0.2 + 1e-07, 0.2 + 1e-07}));
 
     data.clear();
-    writeText("first.ms", "segsites: 3\npositions: -1.0 -2.0 0.5\n000\n111\n");
+    writeFile("first.ms", "segsites: 3\npositions: -1.0 -2.0 0.5\n000\n111\n");
     testing::internal::CaptureStdout();
     ASSERT_TRUE(readMSTwoSamples("", "first.ms", total, sample, sample2, data, positions));
     testing::internal::GetCapturedStdout();
@@ -147,7 +128,7 @@ TEST_F(MsReaders, CorrectionIsMadeOncePerPositionAndFromMinusOne) {
 
 TEST_F(MsReaders, CarriageReturnLineEndsInTwoSamples) {
     int sample = 1, sample2 = 1, total = 2;
-    writeText("dos.ms", "segsites: 2\r\npositions: 0.1 0.2\r\n01\r\n10\r\n");
+    writeFile("dos.ms", "segsites: 2\r\npositions: 0.1 0.2\r\n01\r\n10\r\n");
     testing::internal::CaptureStdout();
     ASSERT_TRUE(readMSTwoSamples("", "dos.ms", total, sample, sample2, data, positions));
     testing::internal::GetCapturedStdout();
@@ -156,9 +137,9 @@ TEST_F(MsReaders, CarriageReturnLineEndsInTwoSamples) {
 
 TEST_F(MsReaders, NoBlockOrNoFileGivesFalse) {
     int sample = 3;
-    writeText("empty.ms", "");
-    writeText("header.ms", "scrm 6 1 -t 1\n12\n\n//\n");
-    writeText("last.ms", "//\nsegsites: 0");
+    writeFile("empty.ms", "");
+    writeFile("header.ms", "scrm 6 1 -t 1\n12\n\n//\n");
+    writeFile("last.ms", "//\nsegsites: 0");
     for (const char *name : {"empty.ms", "header.ms", "last.ms"}) {
         testing::internal::CaptureStdout();
         EXPECT_FALSE(readMS("", name, sample, data, positions)) << name;
@@ -221,13 +202,13 @@ TEST_F(MsReaders, MalformedBlocksEndTheProcess) {
     };
     for (const Rejection &c : cases) {
         SCOPED_TRACE(c.content);
-        writeText("f.ms", c.content);
+        writeFile("f.ms", c.content);
         std::remove("Quintor_ERROR.log");
         if (c.twoSamples)
             EXPECT_EXIT(readTwo("f.ms", c.sample, c.sample2), testing::ExitedWithCode(c.status), "");
         else
             EXPECT_EXIT(readOne("f.ms", c.sample), testing::ExitedWithCode(c.status), "");
-        EXPECT_EQ(readText("Quintor_ERROR.log"), c.log);
+        EXPECT_EQ(readFile("Quintor_ERROR.log"), c.log);
     }
 }
 
@@ -237,7 +218,7 @@ TEST_F(MsReaders, RowsAlreadyInTheMatrixFailTheRowCheck) {
     const std::string full = msDataDir() + "ms_varied.ms";
     EXPECT_EXIT(readMS(msDataDir(), "ms_varied.ms", sample, data, positions),
                 testing::ExitedWithCode(5), "");
-    EXPECT_EQ(readText("Quintor_ERROR.log"),
+    EXPECT_EQ(readFile("Quintor_ERROR.log"),
               "ERROR: In file " + full +
                   ". There is a problem with data size which is 7 and should be 6\n 5\n");
 }

@@ -1,42 +1,18 @@
 // The result name, the significant-rows table name and the results tables.
 #include "driver.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
-std::string readFile(const std::string &name) {
-    std::ifstream file(name, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // Tests that write the tables run in a fresh folder of their own.
-class ResultsTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char folder[] = "/tmp/quintor_results_XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        scratch_ = folder;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(scratch_);
-    }
-    void TearDown() override {
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(scratch_);
-    }
-    std::string scratch_;
-    std::filesystem::path previous_;
-};
+using ResultsTest = ScratchFolderTest;
 
 const std::string kHeader = "File\t#SNPs\tCandidate\tSNP\tWide\tIni\tEnd\tNCLASSES\tMeanFST\tFST\t"
                             "FSTindex\tfstPval\tn1\tn2\tJHac\tPval\tSig\n";
@@ -318,7 +294,7 @@ TEST_F(ResultsTest, NoJResultsCreatesBothTablesEmpty) {
 }
 
 TEST_F(ResultsTest, RepeatedRunsAppend) {
-    std::ofstream("again.tsv") << "old\n";
+    writeFile("again.tsv", "old\n");
     RunResults results;
     keepFile(results, "f", 20, 0.0, false, {5, 6}, 0, {record(10, 12, 0.5)});
     writeOutputFile(results, "again.tsv", 0.05);

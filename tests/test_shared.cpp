@@ -3,24 +3,16 @@
 // names, the run-log lines and the files skipped or rejected.
 #include "driver.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <limits>
-#include <sstream>
-#include <unistd.h>
 
 namespace {
-
-std::string readText(const std::string &name) {
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 HaplotypeRow row(const std::string &cells) {
     HaplotypeRow r;
@@ -29,16 +21,12 @@ HaplotypeRow row(const std::string &cells) {
 }
 
 // Every test runs in a fresh scratch folder: the notes go to "Quintor.log".
-class SharedSnps : public ::testing::Test {
+class SharedSnps : public ScratchFolderTest {
 protected:
     void SetUp() override {
+        ScratchFolderTest::SetUp();
         GTEST_FLAG_SET(death_test_style, "fast");
         verbose = false;
-        home = std::filesystem::current_path();
-        char folder[] = "/tmp/quintor_shared_XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        scratch = folder;
-        ASSERT_EQ(chdir(folder), 0);
         settings.input1 = settings.input2 = "pair.ms";
         settings.minWinSize = 7;
         analysis.fileLabel = "pair.ms";
@@ -46,8 +34,7 @@ protected:
     }
     void TearDown() override {
         verbose = false;
-        std::filesystem::current_path(home);
-        if (!scratch.empty()) std::filesystem::remove_all(scratch);
+        ScratchFolderTest::TearDown();
     }
 
     // Two populations of the given rows and positions; the frequencies are
@@ -81,7 +68,6 @@ protected:
     RunContext context;
     RunResults results;
     AnalysisData analysis;
-    std::filesystem::path home, scratch;
 };
 
 using SharedSnpsDeathTest = SharedSnps;
@@ -203,7 +189,7 @@ TEST_F(SharedSnps, SharedPositionsCutMatrixMetapopulationAndNames) {
     EXPECT_EQ(results.validRunCount, 1u);
     EXPECT_EQ(context.runLog, "Number of pops is 2");
     // Too few SNPs for -minwin 7: a note in the run log file, the file skipped.
-    EXPECT_EQ(readText("Quintor.log"), "\nIn file pair.ms: too few SNPS 2 < 7\n 2\n");
+    EXPECT_EQ(readFile("Quintor.log"), "\nIn file pair.ms: too few SNPS 2 < 7\n 2\n");
 }
 
 TEST_F(SharedSnps, FilePassesWithAsManySnpsAsTheMinimumWindow) {
@@ -245,10 +231,14 @@ TEST_F(SharedSnps, PositionOfPopulationOneOnlyIsNeverShared) {
     load({"11", "01"}, {1, 2}, {"111", "110"}, {2, 3, 1});
     prepare();
     EXPECT_EQ(analysis.commons, (std::vector<double>{1, 2}));
-    // Population 1's columns follow its own order: position 3 goes.
-    EXPECT_EQ(analysis.snpositions[1], (std::vector<double>{2, 1}));
+    // Position 3 goes; population 1's columns (positions 2, 1) are then put in
+    // ascending order with their positions and frequencies, so that column j
+    // of every row belongs to shared position j.
+    EXPECT_EQ(analysis.snpositions[1], (std::vector<double>{1, 2}));
+    EXPECT_EQ(analysis.snpfreqs[1], (std::vector<double>{0.5, 1.0}));
     EXPECT_EQ(analysis.data[2], row("11"));
-    EXPECT_EQ(analysis.data[3], row("10"));
+    EXPECT_EQ(analysis.data[3], row("01"));
+    EXPECT_EQ(analysis.metapopsnpositions, (std::vector<double>{1, 2}));
 }
 
 TEST_F(SharedSnps, SnpNamesHaveTwelveSignificantDigits) {
@@ -267,7 +257,7 @@ TEST_F(SharedSnps, OneSharedSnpSkipsTheJTestAndGivesItsCountBack) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), note + "\n");
     EXPECT_TRUE(analysis.skipJ);
     EXPECT_EQ(results.validRunCount, 4u);
-    EXPECT_EQ(readText("Quintor.log"), note + " 1\n");
+    EXPECT_EQ(readFile("Quintor.log"), note + " 1\n");
 }
 
 TEST_F(SharedSnps, NoSharedSnpLeavesTheCountAndLogsTheFile) {
@@ -365,7 +355,7 @@ TEST_F(SharedSnpsDeathTest, RepeatedSharedPositionEndsWithStatusFour) {
             prepare();
         },
         ::testing::ExitedWithCode(4), "");
-    EXPECT_EQ(readText("Quintor_ERROR.log"), message + " 4\n");
+    EXPECT_EQ(readFile("Quintor_ERROR.log"), message + " 4\n");
 }
 
 TEST_F(SharedSnpsDeathTest, MessageOfTheRepeatedPositionOnTheConsole) {
@@ -390,7 +380,7 @@ TEST_F(SharedSnpsDeathTest, PopulationOneAloneRepeatingIsRejectedToo) {
             prepare();
         },
         ::testing::ExitedWithCode(4), "");
-    EXPECT_EQ(readText("Quintor_ERROR.log"),
+    EXPECT_EQ(readFile("Quintor_ERROR.log"),
               "\nERROR:3 is different from 2. This may be caused by 1 repeated positions in your "
               "files. Please check position 100\n 4\n");
 }

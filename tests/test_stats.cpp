@@ -1,34 +1,25 @@
 // Chi-square p-values, nucleotide diversity and Fst, k-means of outliers.
 #include "TLibQuintor.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-// Moves the test into a fresh scratch folder of its own.
-void enterFreshDirectory() {
-    char pattern[] = "/tmp/quintor_stats_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    ASSERT_EQ(chdir(pattern), 0);
-}
+// The tests that write log files run in a fresh scratch folder of their own.
+using ChiSquareDeath = ScratchFolderTest;
+using FstDeath = ScratchFolderTest;
+using DiversityDeath = ScratchFolderTest;
+using KmeansDeath = ScratchFolderTest;
 
-std::string readFile(const std::string &name) {
-    std::ifstream in(name.c_str(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool fileExists(const std::string &name) { return std::ifstream(name.c_str()).good(); }
+// In the child of a death test: what the process prints goes to the file.
+void sendStdoutTo(const char *name) { std::freopen(name, "w", stdout); }
 
 // Matrix from strings, one row per string, one cell per character ('0'/'1'
 // become the bytes 0/1, other characters stay as they are).
@@ -93,48 +84,30 @@ TEST(ChiSquare, EvaluatorsAndLnGamma) {
     EXPECT_EQ(gammq(1.0, below), 1.0 - result);
 }
 
-TEST(ChiSquareDeath, InvalidArguments) {
-    enterFreshDirectory();
-    EXPECT_EXIT(
-        {
-            std::freopen("out1.txt", "w", stdout);
-            chiSquarePvalue(-1.0, 1);
-        },
-        ::testing::ExitedWithCode(11), "");
+TEST_F(ChiSquareDeath, InvalidArguments) {
+    EXPECT_EXIT((sendStdoutTo("out1.txt"), chiSquarePvalue(-1.0, 1)),
+                ::testing::ExitedWithCode(11), "");
     EXPECT_EQ(readFile("out1.txt"), "x: -0.5 a: 0.5\n");
     EXPECT_EQ(readFile("TLib_ERROR.log"), "Invalid arguments in gammq 11\n");
     std::remove("TLib_ERROR.log");
-    EXPECT_EXIT(
-        {
-            std::freopen("out2.txt", "w", stdout);
-            chiSquarePvalue(3.0, 0);
-        },
-        ::testing::ExitedWithCode(11), "");
+    EXPECT_EXIT((sendStdoutTo("out2.txt"), chiSquarePvalue(3.0, 0)),
+                ::testing::ExitedWithCode(11), "");
     EXPECT_EQ(readFile("out2.txt"), "x: 1.5 a: 0\n");
     EXPECT_EQ(readFile("TLib_ERROR.log"), "Invalid arguments in gammq 11\n");
     EXPECT_EXIT(gammq(1.0, std::nan("")), ::testing::ExitedWithCode(11), "");
 }
 
-TEST(ChiSquareDeath, EvaluatorFailures) {
-    enterFreshDirectory();
+TEST_F(ChiSquareDeath, EvaluatorFailures) {
     double result = 0.0, gln = 0.0, a = 1.0, x = -1.0;
-    EXPECT_EXIT(
-        {
-            std::freopen("out1.txt", "w", stdout);
-            gser(&result, &a, &x, &gln);
-        },
-        ::testing::ExitedWithCode(8), "");
+    EXPECT_EXIT((sendStdoutTo("out1.txt"), gser(&result, &a, &x, &gln)),
+                ::testing::ExitedWithCode(8), "");
     EXPECT_EQ(readFile("out1.txt"), "");
     EXPECT_EQ(readFile("TLib_ERROR.log"), "x less than 0 in gser 8\n");
 
     a = 1e8;
     x = 1e8;
-    EXPECT_EXIT(
-        {
-            std::freopen("out2.txt", "w", stdout);
-            gser(&result, &a, &x, &gln);
-        },
-        ::testing::ExitedWithCode(9), "");
+    EXPECT_EXIT((sendStdoutTo("out2.txt"), gser(&result, &a, &x, &gln)),
+                ::testing::ExitedWithCode(9), "");
     EXPECT_EQ(readFile("out2.txt"), "a too large, ITMAX too small in routine gser x = 1e+08\n");
     EXPECT_EQ(readFile("TLib_ERROR.log"), "a too large, ITMAX too small in routine gser 9\n");
 
@@ -142,12 +115,8 @@ TEST(ChiSquareDeath, EvaluatorFailures) {
     // the process reports 1 instead.
     a = 1999999999.0;
     x = 2000000000.5;
-    EXPECT_EXIT(
-        {
-            std::freopen("out3.txt", "w", stdout);
-            gcf(&result, &a, &x, &gln);
-        },
-        ::testing::ExitedWithCode(1), "");
+    EXPECT_EXIT((sendStdoutTo("out3.txt"), gcf(&result, &a, &x, &gln)),
+                ::testing::ExitedWithCode(1), "");
     EXPECT_EQ(readFile("out3.txt"), "a too large, ITMAX too small in routine gcf x = 2e+09\n");
     EXPECT_EQ(readFile("TLib_ERROR.log"),
               "a too large, ITMAX too small in routine gcf 2000000000\n");
@@ -293,7 +262,7 @@ TEST(Fst, MatchesPairwiseEvaluation) {
 }
 
 TEST(Fst, OnePopulationOnlyLogs) {
-    enterFreshDirectory();
+    const ScratchFolder folder;
     HaplotypeMatrix m = matrixOf({"01", "11", "10"});
     std::vector<FstEntry> out(2);
     out[0].fst = 0.25;
@@ -304,8 +273,7 @@ TEST(Fst, OnePopulationOnlyLogs) {
     EXPECT_EQ(global, 0.75);
 }
 
-TEST(FstDeath, ChecksAndLogs) {
-    enterFreshDirectory();
+TEST_F(FstDeath, ChecksAndLogs) {
     HaplotypeMatrix m = matrixOf({"011", "110", "101", "111"});
     std::vector<FstEntry> out(3);
     double global = 0.0;
@@ -336,8 +304,7 @@ TEST(FstDeath, ChecksAndLogs) {
     EXPECT_EQ(out[0].fst, 1.0 - 0.5 / 0.5);
 }
 
-TEST(DiversityDeath, ThetaChecks) {
-    enterFreshDirectory();
+TEST_F(DiversityDeath, ThetaChecks) {
     HaplotypeMatrix m = matrixOf({"01", "11", "10"});
     size_t nsites = 0;
     EXPECT_EXIT(Theta_Pi(m, 2, 3, 0, 2, nsites), ::testing::ExitedWithCode(1), "");
@@ -403,7 +370,7 @@ TEST(Kmeans, TwoClustersAndThreshold) {
 }
 
 TEST(Kmeans, SingleAndEmptyInput) {
-    enterFreshDirectory();
+    const ScratchFolder folder;
     std::vector<SiteRecord> r = recordsOf({0.5});
     kmeans(r, {0.0, 0.96}, 0.5, true);
     EXPECT_EQ(namesOf(r), Names({"s0"}));
@@ -429,8 +396,7 @@ TEST(Kmeans, RecordBeyondStartDistanceJoinsNearest) {
     EXPECT_EQ(namesOf(r), Names({"s1", "s2"}));
 }
 
-TEST(KmeansDeath, TooFewReferenceValues) {
-    enterFreshDirectory();
+TEST_F(KmeansDeath, TooFewReferenceValues) {
     std::vector<SiteRecord> r = recordsOf({0.3, 0.9});
     EXPECT_EXIT(kmeans(r, {0.96}, 0.4, true), ::testing::ExitedWithCode(1), "");
     EXPECT_EQ(readFile("kmeans.log"), "K equal or less than 1 in kmeans 1\n");

@@ -2,40 +2,25 @@
 // texts, number formats and appending.
 #include "driver.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <unistd.h>
+#include <string>
 
 namespace {
-
-std::string readText(const std::string &name) {
-    std::ifstream in(name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 SiteRecord record(const std::string &id, double pos, double fst, double lkPval) {
     return SiteRecord{id, pos, fst, lkPval, 1.0};
 }
 
 // Every test runs in a fresh scratch folder.
-class ResultTexts : public ::testing::Test {
+class ResultTexts : public ScratchFolderTest {
 protected:
     void SetUp() override {
+        ScratchFolderTest::SetUp();
         GTEST_FLAG_SET(death_test_style, "fast");
-        home = std::filesystem::current_path();
-        char folder[] = "/tmp/quintor_summary_XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        scratch = folder;
-        ASSERT_EQ(chdir(folder), 0);
-    }
-    void TearDown() override {
-        std::filesystem::current_path(home);
-        if (!scratch.empty()) std::filesystem::remove_all(scratch);
     }
 
     void keep(const std::string &name, int32_t snps, const std::vector<SiteRecord> &nonEos,
@@ -48,7 +33,6 @@ protected:
 
     Settings settings;
     RunResults results;
-    std::filesystem::path home, scratch;
 };
 
 const std::string stars(52, '*');
@@ -86,7 +70,7 @@ TEST_F(ResultTexts, FstSummaryOfThreeFiles) {
         fileHead("run2.txt", 11) +
         "\n*************** Non-EOS FST OUTLIERS\n0\n\n"
         "\n*************** EOS FST OUTLIERS\n0\n";
-    EXPECT_EQ(readText("out_FSTs.txt"), expected);
+    EXPECT_EQ(readFile("out_FSTs.txt"), expected);
 }
 
 TEST_F(ResultTexts, FstSummaryHeadUsesSixDigitsAndIsAppended) {
@@ -98,16 +82,16 @@ TEST_F(ResultTexts, FstSummaryHeadUsesSixDigitsAndIsAppended) {
         fileHead("only.ms", 25) + "\n*************** Non-EOS FST OUTLIERS\n1\n" + rowsHeader +
         "\n\t\t\t7\t7\t0.5\t0.25\n\n*************** EOS FST OUTLIERS\n1\n" + rowsHeader +
         "\n\t\t\t9\t9\t0.987654321\t0.0625\n";
-    EXPECT_EQ(readText("Quintor_out_EOS__MAF0.123457_FSTs.txt"), one);
+    EXPECT_EQ(readFile("Quintor_out_EOS__MAF0.123457_FSTs.txt"), one);
     // A second run with the same name adds a second summary.
     writeFstSummary(settings, results, "Quintor_out_EOS__MAF0.123457");
-    EXPECT_EQ(readText("Quintor_out_EOS__MAF0.123457_FSTs.txt"), one + one);
+    EXPECT_EQ(readFile("Quintor_out_EOS__MAF0.123457_FSTs.txt"), one + one);
 }
 
 TEST_F(ResultTexts, FstSummaryWithoutFilesIsAnEmptyFile) {
     writeFstSummary(settings, results, "empty");
     ASSERT_TRUE(std::filesystem::exists("empty_FSTs.txt"));
-    EXPECT_EQ(readText("empty_FSTs.txt"), "");
+    EXPECT_EQ(readFile("empty_FSTs.txt"), "");
     // A folder that does not exist: nothing is reported.
     keep("x", 1, {}, {});
     writeFstSummary(settings, results, "missing/folder/out");
@@ -133,10 +117,10 @@ TEST_F(ResultTexts, SnpInformationTableNeedsOneEntryPerName) {
 }
 
 TEST_F(ResultTexts, BuffersAreAppendedWithALineEnd) {
-    std::ofstream("a.txt") << "old\n";
+    writeFile("a.txt", "old\n");
     appendBuffersToFiles({"a.txt", "b.txt"}, {"x", "y\nz"});
-    EXPECT_EQ(readText("a.txt"), "old\nx\n");
-    EXPECT_EQ(readText("b.txt"), "y\nz\n");
+    EXPECT_EQ(readFile("a.txt"), "old\nx\n");
+    EXPECT_EQ(readFile("b.txt"), "y\nz\n");
     appendBuffersToFiles({"b.txt"}, {""});
-    EXPECT_EQ(readText("b.txt"), "y\nz\n\n");
+    EXPECT_EQ(readFile("b.txt"), "y\nz\n\n");
 }

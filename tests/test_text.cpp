@@ -3,6 +3,8 @@
 #include "SNPSelTools.h"
 #include "TLibQuintor.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -14,7 +16,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -22,31 +23,13 @@ namespace {
 typedef std::vector<std::string> Words;
 
 // Tests that create files run in a fresh folder of their own.
-class InputFileTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char folder[] = "/tmp/quintor_text_XXXXXX";
-        ASSERT_NE(mkdtemp(folder), nullptr);
-        scratch_ = folder;
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(scratch_);
-    }
-    void TearDown() override {
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(scratch_);
-    }
-    static void write(const std::string &name, const std::string &text) {
-        std::ofstream file(name, std::ios::binary);
-        file << text;
-    }
-    static std::string firstLine(std::ifstream &stream) {
-        std::string line;
-        std::getline(stream, line);
-        return line;
-    }
-    std::string scratch_;
-    std::filesystem::path previous_;
-};
+using InputFileTest = ScratchFolderTest;
+
+std::string firstLine(std::ifstream &stream) {
+    std::string line;
+    std::getline(stream, line);
+    return line;
+}
 
 } // namespace
 
@@ -317,7 +300,7 @@ TEST(NextDataLine, OnlyCommentsIsAnEmptyFile) {
 
 TEST_F(InputFileTest, OpensAtFirstAttemptSilently) {
     std::filesystem::create_directory("sub");
-    write("sub/a.txt", "first\n");
+    writeFile("sub/a.txt", "first\n");
     std::ifstream stream;
     testing::internal::CaptureStdout();
     EXPECT_TRUE(openInputFile("sub/", "a.txt", stream, false));
@@ -327,7 +310,7 @@ TEST_F(InputFileTest, OpensAtFirstAttemptSilently) {
 
 TEST_F(InputFileTest, RetriesWithTheLowerCasedFullName) {
     std::filesystem::create_directory("sub");
-    write("sub/data.txt", "lower\n");
+    writeFile("sub/data.txt", "lower\n");
     std::ifstream stream;
     testing::internal::CaptureStdout();
     EXPECT_TRUE(openInputFile("SUB/", "Data.TXT", stream, false));
@@ -350,8 +333,8 @@ TEST_F(InputFileTest, FailsAfterTwoTries) {
 
 TEST_F(InputFileTest, PrefixAndNameAreJoinedDirectly) {
     std::filesystem::create_directory("sub");
-    write("sub/a.txt", "x\n");
-    write("suba.txt", "joined\n");
+    writeFile("sub/a.txt", "x\n");
+    writeFile("suba.txt", "joined\n");
     std::ifstream stream;
     testing::internal::CaptureStdout();
     EXPECT_TRUE(openInputFile("sub", "a.txt", stream, false));
@@ -360,8 +343,8 @@ TEST_F(InputFileTest, PrefixAndNameAreJoinedDirectly) {
 }
 
 TEST_F(InputFileTest, ReopensAStreamThatWasOpenAndAtItsEnd) {
-    write("one.txt", "one\n");
-    write("two.txt", "two\n");
+    writeFile("one.txt", "one\n");
+    writeFile("two.txt", "two\n");
     std::ifstream stream;
     ASSERT_TRUE(openInputFile("", "one.txt", stream, false));
     std::string rest;
@@ -376,7 +359,7 @@ TEST_F(InputFileTest, ReopensAStreamThatWasOpenAndAtItsEnd) {
 }
 
 TEST_F(InputFileTest, BoolalphaFlagSwitchesTruthValuesToWords) {
-    write("flags.txt", "true false\n");
+    writeFile("flags.txt", "true false\n");
     std::ifstream stream;
     ASSERT_TRUE(openInputFile("", "flags.txt", stream, true));
     EXPECT_TRUE(stream.flags() & std::ios::boolalpha);
