@@ -3,6 +3,7 @@
 #include "driver.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <iterator>
 #include <iostream>
@@ -260,12 +261,14 @@ void dataFusion(RunResults &results, int32_t run, FormatCode code, AnalysisData 
         RsidMap &names = results.rsidMaps[static_cast<size_t>(run)];
         for (double position : a.commons) a.filelocnames.push_back(names[position]);
     } else {
-        // The position with 12 significant digits, as a stream writes it.
+        // The position with 12 significant digits in general notation, as a
+        // stream of that precision writes it.
         char text[64];
         a.filelocnames.reserve(a.filelocnames.size() + a.commons.size());
         for (size_t i = 0; i < a.commons.size(); ++i) {
-            std::snprintf(text, sizeof text, "%.12g", a.metapopsnpositions[i]);
-            a.filelocnames.emplace_back(text);
+            const std::to_chars_result written = std::to_chars(
+                text, text + sizeof text, a.metapopsnpositions[i], std::chars_format::general, 12);
+            a.filelocnames.emplace_back(text, written.ptr);
         }
     }
     computeMetapopFrequencies(a.metapopdata, a.metapopfreqs);
