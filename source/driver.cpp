@@ -5,6 +5,7 @@
 #include <chrono>
 #include <ctime>
 #include <iostream>
+#include <limits>
 #include <stdexcept>
 
 namespace {
@@ -51,7 +52,9 @@ bool readMSBranch(Settings &s, RunContext &context, AnalysisData &a) {
     if (s.sample2 == 0) {
         read = readMS(s.path, s.input1, s.sample, a.data, a.snpositions);
     } else {
-        int total = s.sample + s.sample2;
+        // Both sizes may be large: the total is held inside the int range.
+        const int64_t sum = static_cast<int64_t>(s.sample) + s.sample2;
+        int total = static_cast<int>(std::min<int64_t>(sum, std::numeric_limits<int>::max()));
         read = readMSTwoSamples(s.path, s.input1, total, s.sample, s.sample2, a.data, a.snpositions);
     }
     if (!read) {
@@ -174,13 +177,15 @@ FileEnd analyseFile(Settings &s, RunContext &context, RunResults &results, int32
     }
     if (s.doEOS) runEosTest(s, context, a);
     std::vector<CandidateResult> records;
-    if (!s.onlyEOS && runJTest(s, context, results, run, a, records) == JOutcome::NoSelection) {
+    size_t candidates = 0;
+    if (!s.onlyEOS &&
+        runJTest(s, context, results, run, a, records, candidates) == JOutcome::NoSelection) {
         a.eosOutliers.clear();
         a.nonEosOutliers.clear();
         completeFile(s, context, a, false, 0);
         return FileEnd::Completed;
     }
-    keepFileResults(a, results, records.size());
+    keepFileResults(a, results, candidates);
     // The candidates are emptied by then: the clean-up reports 0 of them.
     completeFile(s, context, a, true, 0);
     return FileEnd::Completed;

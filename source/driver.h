@@ -161,7 +161,7 @@ void computeFstMax(const Settings &settings, const RunContext &context, Analysis
 
 // Shared SNPs and metapopulation.
 enum class SharedOutcome { Continue, NoCommons, TooFewSnps, RsidStop };
-int countDistinctNonMissing(std::vector<double> &values, const int &missing, int &firstRepeat);
+int countDistinctNonMissing(std::vector<double> &values, const int &missing, int64_t &firstRepeat);
 void keepCommonSites(HaplotypeMatrix &matrix, const int p, const std::vector<int32_t> &samplesizes,
                      std::vector<double> &freqs, std::vector<double> &positions,
                      const std::vector<double> &commons);
@@ -189,7 +189,8 @@ int findInSorted(const std::vector<double> &sorted, const double value);
 double computeJHac(const std::vector<std::vector<double>> &popHACS, const int32_t nclasses,
                    const int32_t classSpan, double &pval);
 JOutcome runJTest(Settings &settings, RunContext &context, RunResults &results, int32_t run,
-                  AnalysisData &analysis, std::vector<CandidateResult> &records);
+                  AnalysisData &analysis, std::vector<CandidateResult> &records,
+                  size_t &candidates);
 
 // Result names and files.
 std::string buildResultBase(const Settings &settings, RunContext &context, int32_t popforHB);

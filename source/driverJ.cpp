@@ -246,7 +246,7 @@ double computeJHac(const std::vector<std::vector<double>> &popHACS, const int32_
 }
 
 JOutcome runJTest(Settings &s, RunContext &context, RunResults &results, int32_t run,
-                  AnalysisData &a, std::vector<CandidateResult> &records) {
+                  AnalysisData &a, std::vector<CandidateResult> &records, size_t &candidates) {
     JState j;
     if (context.savedReference < 0) {
         s.popforHB = a.refpop;
@@ -267,6 +267,7 @@ JOutcome runJTest(Settings &s, RunContext &context, RunResults &results, int32_t
         context.autoRef = j.twoRef;
         return JOutcome::NoSelection;
     }
+    candidates = j.candidateIndexes.size();
 
     size_t ini = 0;
     for (size_t p = 0; p < a.samplesizes.size(); ++p) {

@@ -12,7 +12,17 @@
 #include <unordered_map>
 #include <unordered_set>
 
-int countDistinctNonMissing(std::vector<double> &values, const int &missing, int &firstRepeat) {
+namespace {
+// The value truncated toward zero, held inside the 64-bit range.
+int64_t truncateToInteger(double value) {
+    if (!(value == value)) return 0;
+    if (value >= 9.2e18) return std::numeric_limits<int64_t>::max();
+    if (value <= -9.2e18) return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(value);
+}
+} // namespace
+
+int countDistinctNonMissing(std::vector<double> &values, const int &missing, int64_t &firstRepeat) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
     int distinct = 0;
@@ -21,7 +31,7 @@ int countDistinctNonMissing(std::vector<double> &values, const int &missing, int
         if (i > 0 && values[i] == values[i - 1]) {
             if (!repeatFound) {
                 // The values ascend, so the first repeat met is the smallest.
-                firstRepeat = static_cast<int>(values[i]);
+                firstRepeat = truncateToInteger(values[i]);
                 repeatFound = true;
             }
             continue;
@@ -178,7 +188,7 @@ void collectCommons(const Settings &s, AnalysisData &a) {
 void checkRepeatedPositions(const AnalysisData &a) {
     const size_t shared = a.commons.size();
     if (a.snpositions[0].size() == shared && a.snpositions[1].size() == shared) return;
-    int firstRepeat = -1;
+    int64_t firstRepeat = -1;
     std::vector<double> copy0(a.snpositions[0]);
     std::vector<double> copy1(a.snpositions[1]);
     const int c0 = countDistinctNonMissing(copy0, -99, firstRepeat);
@@ -196,7 +206,7 @@ void checkRepeatedPositions(const AnalysisData &a) {
     fatalError(4, "\nERROR:" + toString<size_t>(held) + " is different from " +
                       toString<size_t>(shared) + ". This may be caused by " + toString<size_t>(k) +
                       " repeated positions in your files. Please check position " +
-                      toString<int>(firstRepeat) + "\n");
+                      toString<long long>(firstRepeat) + "\n");
 }
 
 // Puts a population's columns in ascending order of position when they are

@@ -217,12 +217,13 @@ protected:
         context.minblock = settings.minWinSize;
         context.savedReference = settings.popforHB;
         if (settings.fixwinsize != 0) a.curWin = settings.fixwinsize;
-        return runJTest(settings, context, results, 3, a, records);
+        return runJTest(settings, context, results, 3, a, records, candidates);
     }
 
     Settings settings;
     RunContext context;
     RunResults results;
+    size_t candidates = 0;
     AnalysisData a;
     std::vector<CandidateResult> records;
 };

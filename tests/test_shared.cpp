@@ -76,7 +76,7 @@ using SharedSnpsDeathTest = SharedSnps;
 
 TEST(CountDistinctNonMissing, CountsAndReportsTheSmallestRepeat) {
     std::vector<double> values{3, 1, 3, -99};
-    int firstRepeat = -1;
+    int64_t firstRepeat = -1;
     EXPECT_EQ(countDistinctNonMissing(values, -99, firstRepeat), 2);
     EXPECT_EQ(firstRepeat, 3);
 
@@ -101,6 +101,11 @@ TEST(CountDistinctNonMissing, CountsAndReportsTheSmallestRepeat) {
     values = {-99, 5, -99};
     EXPECT_EQ(countDistinctNonMissing(values, -99, firstRepeat), 1);
     EXPECT_EQ(firstRepeat, -99);
+
+    // A base-pair position beyond the 32-bit range is reported as it is.
+    values = {5000000000.5, 5000000000.5};
+    EXPECT_EQ(countDistinctNonMissing(values, -99, firstRepeat), 1);
+    EXPECT_EQ(firstRepeat, 5000000000);
 }
 
 TEST(KeepCommonSites, CutsOnlyThatPopulationsColumns) {
