@@ -12,17 +12,28 @@ namespace {
 
 const std::string dashLine48(48, '-');
 
+// Empties the containers of a file's data; the per-population lists keep
+// one empty entry per population.
+void emptyFileContainers(const RunContext &context, AnalysisData &a) {
+    for (std::vector<bool> &references : a.popReferences) references.clear();
+    a.data.clear();
+    for (std::vector<double> &positions : a.snpositions) positions.clear();
+    a.snpositions.resize(static_cast<size_t>(context.numpops));
+    for (std::vector<double> &freqs : a.snpfreqs) freqs.clear();
+    a.snpfreqs.resize(static_cast<size_t>(context.numpops));
+    a.metapopdata.clear();
+    a.metapopsnpositions.clear();
+    a.commons.clear();
+    a.fstdistrib.clear();
+}
+
 // Run head: the file name of the run and empty per-file containers.
 void startRun(Settings &s, const RunContext &context, int32_t run, AnalysisData &a) {
     s.popforHB = context.savedReference;
     if (s.fixwinsize != 0) a.curWin = s.fixwinsize;
     if (!s.inputGiven) s.input1 = context.inputBase;
     if (s.runs > 1) s.input1 = context.inputBase + toString<int>(run) + ".txt";
-    a.data.clear();
-    a.metapopdata.clear();
-    a.metapopsnpositions.clear();
-    a.commons.clear();
-    a.fstdistrib.clear();
+    emptyFileContainers(context, a);
     a.filelocnames.clear();
     a.eosOutliers.clear();
     a.nonEosOutliers.clear();
@@ -108,10 +119,10 @@ void keepFileResults(AnalysisData &a, RunResults &results, size_t candidates) {
 }
 
 // End of a file that was read: clean-up, new seed and the completion lines.
-void completeFile(const Settings &s, RunContext &context, AnalysisData &a, bool selectionLine,
-                  size_t candidates) {
+// The candidates are emptied by then, so the clean-up reports 0 of them.
+void completeFile(const Settings &s, RunContext &context, AnalysisData &a, bool selectionLine) {
     if (verbose) {
-        if (selectionLine) std::cout << "selection indexes dimension " << candidates << std::endl;
+        if (selectionLine) std::cout << "selection indexes dimension " << 0 << std::endl;
         std::cout << "Population references " << a.popReferences.size() << std::endl;
         std::cout << "Data size to clean " << a.data.size() << std::endl;
         std::cout << "SNP positions dimension " << a.snpositions.size() << std::endl;
@@ -121,16 +132,7 @@ void completeFile(const Settings &s, RunContext &context, AnalysisData &a, bool 
         std::cout << "Fst distribution dimension " << a.fstdistrib.size() << std::endl;
         std::cout << "Memory freed" << std::endl;
     }
-    for (std::vector<bool> &references : a.popReferences) references.clear();
-    a.data.clear();
-    for (std::vector<double> &positions : a.snpositions) positions.clear();
-    a.snpositions.resize(static_cast<size_t>(context.numpops));
-    for (std::vector<double> &freqs : a.snpfreqs) freqs.clear();
-    a.snpfreqs.resize(static_cast<size_t>(context.numpops));
-    a.metapopdata.clear();
-    a.metapopsnpositions.clear();
-    a.commons.clear();
-    a.fstdistrib.clear();
+    emptyFileContainers(context, a);
     if (!s.fixseed) {
         seed = static_cast<int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
                                         std::chrono::system_clock::now().time_since_epoch())
@@ -165,10 +167,10 @@ FileEnd analyseFile(Settings &s, RunContext &context, RunResults &results, int32
 
     switch (prepareSharedSnps(s, context, results, run, a)) {
     case SharedOutcome::NoCommons:
-        completeFile(s, context, a, false, 0);
+        completeFile(s, context, a, false);
         return FileEnd::Completed;
     case SharedOutcome::TooFewSnps:
-        completeFile(s, context, a, true, 0);
+        completeFile(s, context, a, true);
         return FileEnd::Completed;
     case SharedOutcome::RsidStop:
         return FileEnd::RsidStop;
@@ -182,12 +184,11 @@ FileEnd analyseFile(Settings &s, RunContext &context, RunResults &results, int32
         runJTest(s, context, results, run, a, records, candidates) == JOutcome::NoSelection) {
         a.eosOutliers.clear();
         a.nonEosOutliers.clear();
-        completeFile(s, context, a, false, 0);
+        completeFile(s, context, a, false);
         return FileEnd::Completed;
     }
     keepFileResults(a, results, candidates);
-    // The candidates are emptied by then: the clean-up reports 0 of them.
-    completeFile(s, context, a, true, 0);
+    completeFile(s, context, a, true);
     return FileEnd::Completed;
 }
 
@@ -195,9 +196,8 @@ FileEnd analyseFile(Settings &s, RunContext &context, RunResults &results, int32
 void stopAfterRsidTable(const Settings &s, RunContext &context, RunResults &results) {
     if (verbose) {
         writeLogFile(0, context.runLog, false);
-        const std::string first = s.input1 == s.input2 ? "1" : context.inputBase;
-        const std::string second = s.input1 == s.input2 ? "2" : s.input2;
-        std::cout << "\nThe SNPs information table for files" << first << " and " << second
+        const std::vector<std::string> labels = rsidTableLabels(s, context);
+        std::cout << "\nThe SNPs information table for files" << labels[0] << " and " << labels[1]
                   << " was done" << std::endl;
     }
     if (s.runs == 1) {
@@ -232,20 +232,6 @@ void endRun(const Settings &s, RunContext &context, RunResults &results) {
 }
 
 } // namespace
-
-void computePopulationFrequencies(const HaplotypeMatrix &data, const int p,
-                                  const std::vector<int32_t> &samplesizes,
-                                  std::vector<double> &freqs) {
-    size_t ini = 0;
-    for (int q = 0; q < p; ++q) ini += static_cast<size_t>(std::max(0, samplesizes[q]));
-    const size_t length = ini < data.size() ? data[ini].size() : 0;
-    std::vector<uint32_t> counts(length);
-    countNonZeroCells(data, ini, ini + static_cast<size_t>(std::max(0, samplesizes[p])), counts);
-    // Counts are exact, so this equals adding 1.0 per carrier row.
-    freqs.assign(length, 0.0);
-    for (size_t j = 0; j < length; ++j)
-        freqs[j] = static_cast<double>(counts[j]) / static_cast<double>(samplesizes[p]);
-}
 
 int main(int argc, char *argv[]) {
     printBanner();

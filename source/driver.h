@@ -168,6 +168,8 @@ void keepCommonSites(HaplotypeMatrix &matrix, const int p, const std::vector<int
 std::vector<std::vector<bool>> computePopulationReferences(const HaplotypeMatrix &matrix,
                                                            const std::vector<int32_t> &samplesizes);
 void computeMetapopFrequencies(const HaplotypeMatrix &matrix, std::vector<double> &freqs);
+// The two population names of the SNP information table.
+std::vector<std::string> rsidTableLabels(const Settings &settings, const RunContext &context);
 SharedOutcome prepareSharedSnps(const Settings &settings, RunContext &context, RunResults &results,
                                 int32_t run, AnalysisData &analysis);
 

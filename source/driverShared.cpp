@@ -93,21 +93,45 @@ std::vector<std::vector<bool>> computePopulationReferences(const HaplotypeMatrix
     return references;
 }
 
+namespace {
+// Frequency of non-zero cells at each of the `length` sites among the rows
+// [firstRow, endRow), divided by `rows`. Counts are exact, so this equals
+// adding 1.0 per carrier row.
+void rowFrequencies(const HaplotypeMatrix &matrix, size_t firstRow, size_t endRow, size_t length,
+                    double rows, std::vector<double> &freqs) {
+    std::vector<uint32_t> counts(length);
+    countNonZeroCells(matrix, firstRow, endRow, counts);
+    freqs.assign(length, 0.0);
+    for (size_t j = 0; j < length; ++j) freqs[j] = static_cast<double>(counts[j]) / rows;
+}
+} // namespace
+
+void computePopulationFrequencies(const HaplotypeMatrix &data, const int p,
+                                  const std::vector<int32_t> &samplesizes,
+                                  std::vector<double> &freqs) {
+    size_t ini = 0;
+    for (int q = 0; q < p; ++q) ini += static_cast<size_t>(std::max(0, samplesizes[q]));
+    const size_t length = ini < data.size() ? data[ini].size() : 0;
+    rowFrequencies(data, ini, ini + static_cast<size_t>(std::max(0, samplesizes[p])), length,
+                   static_cast<double>(samplesizes[p]), freqs);
+}
+
 void computeMetapopFrequencies(const HaplotypeMatrix &matrix, std::vector<double> &freqs) {
     const size_t length = matrix.empty() ? 0 : matrix[0].size();
-    std::vector<uint32_t> counts(length);
-    countNonZeroCells(matrix, 0, matrix.size(), counts);
-    freqs.assign(length, 0.0);
-    for (size_t j = 0; j < length; ++j)
-        freqs[j] = static_cast<double>(counts[j]) / static_cast<double>(matrix.size());
+    rowFrequencies(matrix, 0, matrix.size(), length, static_cast<double>(matrix.size()), freqs);
+}
+
+std::vector<std::string> rsidTableLabels(const Settings &s, const RunContext &context) {
+    if (s.input1 == s.input2) return {"1", "2"};
+    return {context.inputBase, s.input2};
 }
 
 namespace {
 
-// The population names of the SNP information table.
-std::vector<std::string> rsidTableLabels(const Settings &s, const RunContext &context) {
-    if (s.input1 == s.input2) return {"1", "2"};
-    return {context.inputBase, s.input2};
+// The note on the SNPs dropped below the minimum allele frequency.
+std::string discardedNote(uint64_t count, double maf) {
+    return "A number of " + toString<size_t>(count) + " SNPs at frequency lower than " +
+           toString<double>(maf) + " has been discarded:" + "\n";
 }
 
 // The file has no SNP shared at the minimum frequency: run-log lines and the
@@ -116,8 +140,7 @@ void reportNoCommons(const Settings &s, RunContext &context, const AnalysisData 
     const std::string q = toString<double>(s.maf);
     const std::string none = "\nThere are not common SNPs at frequency >= " + q + "in the file " +
                              a.fileLabel + "\n";
-    const std::string discarded = "A number of " + toString<size_t>(a.numSNPmin) +
-                                  " SNPs at frequency lower than " + q + " has been discarded:" + "\n";
+    const std::string discarded = discardedNote(a.numSNPmin, s.maf);
     context.runLog += "\n From a total of " + toString<size_t>(a.snpositions[1].size());
     context.runLog += none;
     if (verbose) {
@@ -313,13 +336,10 @@ SharedOutcome prepareSharedSnps(const Settings &s, RunContext &context, RunResul
             QUINTOR_CHECK(a.snpfreqs[p].size() == a.snpositions[p].size());
         }
         if (verbose) {
-            const std::string q = toString<double>(s.maf);
             std::cout << "The total number of SNPs is " << toString<size_t>(a.numSNPmin) << std::endl;
             std::cout << "The number of SNPs with a frequency higher than maf is "
                       << toString<size_t>(a.commons.size()) << std::endl;
-            const std::string discarded =
-                "A number of " + toString<size_t>(a.numSNPmin - a.commons.size()) +
-                " SNPs at frequency lower than " + q + " has been discarded:" + "\n";
+            const std::string discarded = discardedNote(a.numSNPmin - a.commons.size(), s.maf);
             std::cout << discarded;
             context.runLog += discarded;
         }
