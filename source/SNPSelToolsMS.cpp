@@ -126,8 +126,7 @@ bool parsePositions(const std::string &line, int segsites, std::vector<double> &
 // Appends the characters [begin, end) of the line as a row: 1 for '1', else 0.
 void appendRow(std::string &line, size_t begin, size_t end, HaplotypeMatrix &data) {
     for (size_t i = begin; i < end; ++i) line[i] = static_cast<char>(line[i] == '1');
-    data.emplace_back(line.begin() + static_cast<std::ptrdiff_t>(begin),
-                      line.begin() + static_cast<std::ptrdiff_t>(end));
+    appendHaplotype(data, line.data() + begin, end - begin);
 }
 
 // Ends the process when the file ends before a block's sample lines do.

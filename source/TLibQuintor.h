@@ -37,6 +37,19 @@
 typedef std::vector<char> HaplotypeRow;
 typedef std::deque<HaplotypeRow> HaplotypeMatrix;
 
+// The readers fill the matrix through these two calls only, population after
+// population; `cells` holds one byte, 0 or 1, per cell.
+// A reader that delivers a haplotype per line appends it as the next row.
+inline void appendHaplotype(HaplotypeMatrix &matrix, const char *cells, size_t sites) {
+    matrix.emplace_back(cells, cells + sites);
+}
+// A reader that delivers a site per line appends it as the next site of the
+// population whose rows are [firstRow, firstRow + rows).
+inline void appendSite(HaplotypeMatrix &matrix, size_t firstRow, const char *cells, size_t rows) {
+    if (matrix.size() < firstRow + rows) matrix.resize(firstRow + rows);
+    for (size_t r = 0; r < rows; ++r) matrix[firstRow + r].push_back(cells[r]);
+}
+
 // Counts, for each site j < counts.size(), the rows of [firstRow, endRow)
 // whose cell j is not 0 (rows shorter than the counts are counted as far as
 // they reach). Returns false when some counted cell holds a value other
