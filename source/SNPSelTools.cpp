@@ -301,6 +301,13 @@ std::string cutAtPattern(const std::string &text, const std::string &pattern, bo
     return keepBefore ? text.substr(0, at) : text.substr(at);
 }
 
+int32_t textToInt(const char *text) {
+    const long long value = std::strtoll(text, nullptr, 10);
+    if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+    if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(value);
+}
+
 int32_t findElementInSorted(const std::vector<double> &values, const int32_t &index,
                             const std::vector<double> &sorted) {
     if (values.empty() || sorted.empty() || index < 0 ||

@@ -133,6 +133,12 @@ void eraseIndices(Container &container, const std::vector<int32_t> &indices) {
     }
 }
 
+// Reads the leading integer of a text as the C library's strtol does (a text
+// without digits reads as 0); a value beyond the 32-bit range reads as the
+// nearest bound. Every integer read from the command line or a file goes
+// through it.
+int32_t textToInt(const char *text);
+
 int32_t findElementInSorted(const std::vector<double> &values, const int32_t &index,
                             const std::vector<double> &sorted);
 int32_t countAlleleStates(const std::vector<uint32_t> &codes, uint32_t missingCode,
