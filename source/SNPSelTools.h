@@ -172,4 +172,30 @@ bool readMSTwoSamples(const std::string &path, const std::string &fileName, int 
                       int &sample, int &sample2, HaplotypeMatrix &data,
                       std::vector<std::vector<double>> &snpositions);
 
+// ---------------------------------------------------------------------------
+// FASTA readers (SNPSelToolsFasta.cpp)
+// ---------------------------------------------------------------------------
+
+// One file: its first half of sequences is population 0, the rest population 1.
+bool readFasta(const bool &nogaps, const std::string &path, const std::string &file,
+               std::vector<int> &samplesizes, HaplotypeMatrix &data,
+               std::vector<std::vector<double>> &snpfreqs,
+               std::vector<std::vector<double>> &snpositions);
+// One file per population.
+bool readFastaTwoFiles(const bool &nogaps, const std::string &path, const std::string &file1,
+                       const std::string &file2, std::vector<int> &samplesizes,
+                       HaplotypeMatrix &data, std::vector<std::vector<double>> &snpfreqs,
+                       std::vector<std::vector<double>> &snpositions, int &refpop);
+// One file split by a tag in the sequence names.
+bool readFastaByTag(const std::string &tag, const bool &save, const bool &nogaps,
+                    const std::string &path, const std::string &file,
+                    std::vector<int> &samplesizes, HaplotypeMatrix &data,
+                    std::vector<std::vector<double>> &snpfreqs,
+                    std::vector<std::vector<double>> &snpositions, int &refpop);
+// One file whose sequences are dealt to the populations in turn.
+bool readFastaAlternating(const bool &save, const bool &nogaps, const std::string &path,
+                          const std::string &file, std::vector<int> &samplesizes,
+                          HaplotypeMatrix &data, std::vector<std::vector<double>> &snpfreqs,
+                          std::vector<std::vector<double>> &snpositions, int &refpop);
+
 #endif

@@ -1,0 +1,29 @@
+// SNPSelTools: the FASTA readers (not built yet: every call fails softly).
+#include "SNPSelTools.h"
+
+bool readFasta(const bool &, const std::string &, const std::string &, std::vector<int> &,
+               HaplotypeMatrix &, std::vector<std::vector<double>> &,
+               std::vector<std::vector<double>> &) {
+    return false;
+}
+
+bool readFastaTwoFiles(const bool &, const std::string &, const std::string &,
+                       const std::string &, std::vector<int> &, HaplotypeMatrix &,
+                       std::vector<std::vector<double>> &, std::vector<std::vector<double>> &,
+                       int &) {
+    return false;
+}
+
+bool readFastaByTag(const std::string &, const bool &, const bool &, const std::string &,
+                    const std::string &, std::vector<int> &, HaplotypeMatrix &,
+                    std::vector<std::vector<double>> &, std::vector<std::vector<double>> &,
+                    int &) {
+    return false;
+}
+
+bool readFastaAlternating(const bool &, const bool &, const std::string &, const std::string &,
+                          std::vector<int> &, HaplotypeMatrix &,
+                          std::vector<std::vector<double>> &, std::vector<std::vector<double>> &,
+                          int &) {
+    return false;
+}
