@@ -91,11 +91,7 @@ int segsitesCount(const MsInput &in, const std::string &line) {
         rejectFile(1, "ERROR: There is a format problem reading segregating sites in file " +
                           in.fullName + " line " + toString(in.lineNumber) +
                           ": the number of segregating sites is missing\n");
-    const std::string word = line.substr(begin, end - begin);
-    const long long value = std::strtoll(word.c_str(), nullptr, 10);
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
+    return textToInt(line.substr(begin, end - begin).c_str());
 }
 
 // Converts the word [begin, end) of the line as the C library's strtod reads

@@ -40,6 +40,7 @@ struct RunContext {
     std::clock_t startClock = 0;
     std::string runLog;
     bool autoRef = true;
+    int32_t filesRead = 0;          // files of the run that a reader could read
 };
 
 // Per input file: a hash map from SNP position to SNP name (HapMap input).

@@ -127,7 +127,10 @@ void validateSettings(Settings &s, RunContext &context) {
     }
 
     // Results folder and prefix; an existing folder is fine.
-    mkdir("Quintor_Results", 0777);
+    struct stat folder;
+    if (mkdir("Quintor_Results", 0777) != 0 &&
+        (stat("Quintor_Results", &folder) != 0 || !S_ISDIR(folder.st_mode)))
+        fatalError(1, "\nERROR: \nCould not create the results folder Quintor_Results\n");
     context.outputPrefix = "Quintor_Results/" + s.output + "_";
 
     // Input names.
@@ -140,6 +143,12 @@ void validateSettings(Settings &s, RunContext &context) {
         if (s.input1 == s.input2)
             fatalError(0, "\nERROR: \nEqual file names under onepopbyfile option\n");
     }
+    // A tab or a line break in an input name would break the rows of the
+    // results tables, whose File column shows it.
+    for (const std::string *name : {&s.input1, &s.input2})
+        if (name->find_first_of("\t\n\r") != std::string::npos)
+            fatalError(1, "\nERROR: \nAn input file name may not hold a tab or a line break: " +
+                              *name + "\n");
     if (s.onlyEOS) context.resultBase = context.outputPrefix + "EOS_";
 }
 
