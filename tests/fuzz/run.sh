@@ -93,7 +93,15 @@ for name in "${names[@]}"; do
   if [ $((crashes + hangs)) -gt 0 ]; then
     status=1
     for finding in "$work"/out/default/{crashes,hangs}/id:*; do
-      [ -f "$finding" ] && echo "  finding: $finding"
+      [ -f "$finding" ] || continue
+      echo "  finding: $finding"
+      # What the sanitizers or the table check said, from a replay.
+      replay=$(mktemp -d)
+      (cd "$replay" && ASAN_OPTIONS=${ASAN_OPTIONS/symbolize=0/symbolize=1} \
+         timeout 10 "$build/quintor_fuzz" "$finding" "${target_files[$name]}" "${args[@]}" \
+         > /dev/null 2> stderr.txt
+       grep -m 4 -E 'ERROR|runtime error|SUMMARY|fuzz check|internal check' stderr.txt | sed 's/^/    /')
+      rm -rf "$replay"
     done
     echo "  replay in an empty folder: $build/quintor_fuzz FINDING ${target_files[$name]} ${args[*]}"
   fi
