@@ -173,6 +173,9 @@ TEST_F(MsReaders, MalformedBlocksEndTheProcess) {
          "number of segregating sites is missing\n 1\n"},
         {"segsites: 2\n positions: 0.1 0.2\n01\n", false, 2, 0, 2,
          "ERROR: There is a format problem reading positions in pop 1\n 2\n"},
+        {"segsites: 2\npositions: 0.1 nan\n01\n10\n", false, 2, 0, 2,
+         "ERROR: There is a format problem reading positions in pop 1 of file f.ms line 2: "
+         "position nan is not a finite number\n 2\n"},
         {"segsites: 2\npositions 0.1 0.2\n01\n10\n", true, 1, 1, 2,
          "ERROR: There is a format problem reading positions in file f.ms\n 2\n"},
         {"segsites: 3\npositions: 0.1 0.2 0.3\n010\n101\nsegsites: 3\npositions: 0.1 0.2\n", false,
