@@ -176,6 +176,13 @@ bool readMSTwoSamples(const std::string &path, const std::string &fileName, int 
 // FASTA readers (SNPSelToolsFasta.cpp)
 // ---------------------------------------------------------------------------
 
+// The coder of the four readers: turns aligned sequences (population 0's
+// first) into rows, frequencies and positions, with population `pref` as the
+// reference (see SNPSelToolsFasta.cpp).
+void codeFastaSequences(const bool &nogaps, const std::vector<const std::string *> &rows,
+                        const std::vector<int> &samplesizes, int pref, HaplotypeMatrix &data,
+                        std::vector<std::vector<double>> &snpfreqs,
+                        std::vector<std::vector<double>> &snpositions);
 // One file: its first half of sequences is population 0, the rest population 1.
 bool readFasta(const bool &nogaps, const std::string &path, const std::string &file,
                std::vector<int> &samplesizes, HaplotypeMatrix &data,
