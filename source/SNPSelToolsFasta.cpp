@@ -6,6 +6,7 @@
 // one file per population, by a tag in the headers, or dealt in turn.
 #include "SNPSelTools.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <iostream>
@@ -68,8 +69,8 @@ bool readFastaText(const std::string &path, const std::string &file,
     }
     if (!found || stream.eof()) return false;
     if (line[0] != '>') {
-        const std::string message = "\nEmpty file or wrong format when reading fasta " + fullName + "\n";
-        std::cout << message << std::endl;
+        std::cout << "\nEmpty file or wrong format when reading fasta " << fullName << "\n"
+                  << std::endl;
         return false;
     }
 
@@ -144,35 +145,38 @@ void codeFastaSequences(const bool &nogaps, const std::vector<const std::string 
     const std::array<unsigned char, 256> classes = nucleotideClasses();
     static const char majors[] = {'A', 'C', 'G', 'T', 'N'};
 
-    // Counts of each class per column over the reference rows, and the gaps.
-    std::vector<std::array<uint32_t, 5>> counts(columns, std::array<uint32_t, 5>{});
-    std::vector<unsigned char> gap(columns, 0);
+    // The majors are counted over the reference rows a block of columns at a
+    // time, so that the counts stay small beside the sequences.
     const size_t refBegin = pref == 0 ? 0 : static_cast<size_t>(samplesizes[0]);
     const size_t refEnd = refBegin + static_cast<size_t>(samplesizes[pref]);
-    for (size_t r = refBegin; r < refEnd; ++r) {
-        const std::string &sequence = *rows[r];
-        QUINTOR_CHECK(sequence.size() == columns);
-        for (size_t i = 0; i < columns; ++i) {
-            const unsigned char c = static_cast<unsigned char>(sequence[i]);
-            ++counts[i][classes[c]];
-            gap[i] |= static_cast<unsigned char>(c == '-');
-        }
-    }
-
-    // The kept columns and their majors.
+    const size_t blockColumns = 1 << 16;
+    std::vector<std::array<uint32_t, 6>> counts;  // A, C, G, T, other, gaps
     std::vector<size_t> kept;
     std::vector<char> major;
-    for (size_t i = 0; i < columns; ++i) {
-        if (nogaps && gap[i]) continue;
-        size_t best = 0;
-        for (size_t k = 1; k < 5; ++k)
-            if (counts[i][k] > counts[i][best]) best = k;
-        if (best == 4) continue;
-        kept.push_back(i);
-        major.push_back(majors[best]);
+    for (size_t begin = 0; begin < columns; begin += blockColumns) {
+        const size_t end = std::min(columns, begin + blockColumns);
+        counts.assign(end - begin, std::array<uint32_t, 6>{});
+        for (size_t r = refBegin; r < refEnd; ++r) {
+            const std::string &sequence = *rows[r];
+            QUINTOR_CHECK(sequence.size() == columns);
+            for (size_t i = begin; i < end; ++i) {
+                const unsigned char c = static_cast<unsigned char>(sequence[i]);
+                std::array<uint32_t, 6> &count = counts[i - begin];
+                ++count[classes[c]];
+                count[5] += c == '-';
+            }
+        }
+        for (size_t i = begin; i < end; ++i) {
+            const std::array<uint32_t, 6> &count = counts[i - begin];
+            if (nogaps && count[5] > 0) continue;
+            size_t best = 0;
+            for (size_t k = 1; k < 5; ++k)
+                if (count[k] > count[best]) best = k;
+            if (best == 4) continue;
+            kept.push_back(i);
+            major.push_back(majors[best]);
+        }
     }
-    counts.clear();
-    counts.shrink_to_fit();
 
     data.clear();
     snpfreqs.assign(2, std::vector<double>(kept.size(), 0.0));

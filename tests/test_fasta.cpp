@@ -67,6 +67,20 @@ TEST_F(FastaReaders, HalvesCodedAgainstReferenceMajorsAlikeForDosLineEnds) {
     EXPECT_EQ(positions[1], (std::vector<double>{1}));
 }
 
+TEST_F(FastaReaders, LongAlignmentCodedAcrossColumnBlocks) {
+    std::string text, sequence(70000, 'A');
+    sequence[65536] = 'N';
+    for (const char *header : {">a\n", ">b\n", ">c\n"}) text += header + sequence + "\n";
+    sequence[69999] = 'c';
+    writeFile("long.fa", text + ">d\n" + sequence + "\n");
+    ASSERT_TRUE(readFasta(false, "", "long.fa", sizes, data, freqs, positions));
+    ASSERT_EQ(positions[1].size(), 69999u);
+    EXPECT_EQ(positions[1][65535], 65535);
+    EXPECT_EQ(positions[1][65536], 65537);
+    EXPECT_EQ(data[3].back(), 1);
+    EXPECT_EQ(freqs[1].back(), 0.5);
+}
+
 TEST_F(FastaReaders, TwoFilesReferenceIsTheLargerPopulation) {
     writeFile("a.fa", ">a1\nACGT\n>a2\nACGA\n");
     writeFile("b.fa", ">b1\nTCGA\n>b2\nACGA\n>b3\nTCGA\n");
@@ -106,6 +120,15 @@ TEST_F(FastaReaders, SplitByTagOrInTurnWithSubsetFiles) {
                                      row("0001")}));
     EXPECT_EQ(readFile("sub/run.1_rndPop1.fas"), ">A_Pop2_1\nACGT\n>x POP2\nTCGA\n>D_1\nACGT\n");
     EXPECT_EQ(readFile("sub/run.1_rndPop2_.fas"), ">B_1\nACGA\n>C_2\nAC-A\n");
+
+    // A subset file that cannot be written is reported; the read stands.
+    std::filesystem::remove("sub/run.1_rndPop1.fas");
+    std::filesystem::create_directory("sub/run.1_rndPop1.fas");
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(readFastaAlternating(true, false, "sub/", "run.1.fa", sizes, data, freqs,
+                                     positions, refpop));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "\nWARNING: could not write the file sub/run.1_rndPop1.fas\n\n");
 }
 
 TEST_F(FastaReaders, BrokenFilesFailSoftlyWithTheirMessages) {
