@@ -9,8 +9,8 @@
 // that follow the fixed ARGUMENTs. Then the program runs as `quintor`
 // would with those words. At its end, however it ends (return or exit), every
 // results table must keep its column count; a table that does not aborts,
-// which the fuzzer counts as a crash. Inputs asking for more than 64 runs are
-// not run.
+// which the fuzzer counts as a crash. Inputs asking for more than 64 runs,
+// and words that could name files outside the working folder, are not run.
 #define main quintorMain
 #include "../../source/driver.cpp"
 #undef main
@@ -99,6 +99,11 @@ int main(int argc, char *argv[]) {
             std::ofstream(name, std::ios::binary) << part;
         }
     }
+    // The program names files after its words (inputs, path, output, FASTA
+    // tag): a word that could lead out of the working folder is not run.
+    for (size_t i = 1; i < words.size(); ++i)
+        if ((!words[i].empty() && words[i][0] == '/') || words[i].find("..") != std::string::npos)
+            return 0;
     // A long series of files is slow by nature, not a hang: such inputs are
     // left out.
     for (size_t i = 1; i + 1 < words.size(); ++i)
