@@ -205,7 +205,7 @@ namespace {
 
 // Codes the two populations, population 0's records first.
 void codePopulations(const bool &nogaps, const std::vector<const FastaRecord *> &rows,
-                     std::vector<int> &samplesizes, int pref, HaplotypeMatrix &data,
+                     const std::vector<int> &samplesizes, int pref, HaplotypeMatrix &data,
                      std::vector<std::vector<double>> &snpfreqs,
                      std::vector<std::vector<double>> &snpositions) {
     std::vector<const std::string *> sequences;
