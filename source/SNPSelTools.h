@@ -9,6 +9,7 @@
 #include <ostream>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Every setting of the command line, under the names the analysis uses. The
@@ -181,6 +182,13 @@ bool readMSTwoSamples(const std::string &path, const std::string &fileName, int 
 // FASTA readers (SNPSelToolsFasta.cpp)
 // ---------------------------------------------------------------------------
 
+// The coder of the four readers: turns aligned sequences (population 0's
+// first) into rows, frequencies and positions, with population `pref` as the
+// reference (see SNPSelToolsFasta.cpp).
+void codeFastaSequences(const bool &nogaps, const std::vector<const std::string *> &rows,
+                        const std::vector<int> &samplesizes, int pref, HaplotypeMatrix &data,
+                        std::vector<std::vector<double>> &snpfreqs,
+                        std::vector<std::vector<double>> &snpositions);
 // One file: its first half of sequences is population 0, the rest population 1.
 bool readFasta(const bool &nogaps, const std::string &path, const std::string &file,
                std::vector<int> &samplesizes, HaplotypeMatrix &data,
@@ -202,5 +210,40 @@ bool readFastaAlternating(const bool &save, const bool &nogaps, const std::strin
                           const std::string &file, std::vector<int> &samplesizes,
                           HaplotypeMatrix &data, std::vector<std::vector<double>> &snpfreqs,
                           std::vector<std::vector<double>> &snpositions, int &refpop);
+
+// ---------------------------------------------------------------------------
+// Phased HapMap, fastPHASE and phased VCF readers (SNPSelToolsHapMap.cpp,
+// SNPSelToolsFastPhase.cpp, SNPSelToolsVcf.cpp)
+// ---------------------------------------------------------------------------
+
+// Per input file: SNP position to SNP name (upper-cased; a position keeps the
+// first name read for it).
+typedef std::unordered_map<double, std::string> RsidMap;
+
+// Phased HapMap: one file whose sample columns are split in halves, or with
+// onePopPerFile one file per population. Cells are 1 where the allele is the
+// reference population's minor nucleotide. False when a file cannot be
+// opened, its layout is broken (the message names the file and line) or an
+// exception was caught.
+bool readHapMapPhased(const std::string &path, const std::string &file1,
+                      const std::string &file2, bool onePopPerFile, std::vector<int> &samplesizes,
+                      HaplotypeMatrix &data, std::vector<std::vector<double>> &snpfreqs,
+                      std::vector<std::vector<double>> &snpositions, RsidMap &rsidMap,
+                      int &refpop);
+
+// fastPHASE output, one file per population: one row per individual, its
+// first haplotype; positions are the site indices.
+bool readFastPhase(const std::string &path, const std::string &file1, const std::string &file2,
+                   std::vector<int> &samplesizes, HaplotypeMatrix &data,
+                   std::vector<std::vector<double>> &snpfreqs,
+                   std::vector<std::vector<double>> &snpositions, int &refpop);
+
+// Phased VCF, one file per population, GT genotypes only: two rows per
+// individual; cells are 1 for allele 1, or for allele 0 in the
+// non-reference population at SNPs whose REF differs between the files.
+bool readVCFPhased(const std::string &path, const std::string &file1, const std::string &file2,
+                   std::vector<int> &samplesizes, HaplotypeMatrix &data,
+                   std::vector<std::vector<double>> &snpfreqs,
+                   std::vector<std::vector<double>> &snpositions, int &refpop);
 
 #endif

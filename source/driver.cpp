@@ -155,6 +155,12 @@ FileEnd analyseFile(Settings &s, RunContext &context, RunResults &results, int32
     case FormatCode::MS:
         read = readMSBranch(s, context, a);
         break;
+    case FormatCode::FASTA:
+    case FormatCode::VCF:
+    case FormatCode::HM:
+    case FormatCode::FP:
+        read = readHaplotypeInput(s, context, results, run, a);
+        break;
     default:
         // Formats whose readers this build does not have yet.
         fatalError(1, std::string("\nERROR: \nThe input format ") + formatCodeName(context.formatCode) +

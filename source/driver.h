@@ -43,9 +43,6 @@ struct RunContext {
     int32_t filesRead = 0;          // files of the run that a reader could read
 };
 
-// Per input file: a hash map from SNP position to SNP name (HapMap input).
-typedef std::unordered_map<double, std::string> RsidMap;
-
 // Every container of an analysis. The driver owns them for the whole
 // invocation; the per-file ones are emptied at the start of every run.
 struct AnalysisData {
@@ -213,5 +210,16 @@ void formatRsidTable(const std::vector<std::string> &labels, const std::vector<s
                      const std::vector<std::vector<double>> &snpfreqs, std::string &out);
 void appendBuffersToFiles(const std::vector<std::string> &outnames,
                           const std::vector<std::string> &buffers);
+
+// ---------------------------------------------------------------------------
+// Reading FASTA, HapMap, fastPHASE and VCF input (driverHaplotypeInput.cpp)
+// ---------------------------------------------------------------------------
+
+// Reads the run's file(s) with the reader of the format and file options;
+// false when the read failed and the file is skipped (a single run ends
+// instead). After a read from two files the run's input name becomes the
+// label "first vs second".
+bool readHaplotypeInput(Settings &settings, RunContext &context, RunResults &results,
+                        int32_t run, AnalysisData &analysis);
 
 #endif

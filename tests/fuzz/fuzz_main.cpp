@@ -9,8 +9,8 @@
 // that follow the fixed ARGUMENTs. Then the program runs as `quintor`
 // would with those words. At its end, however it ends (return or exit), every
 // results table must keep its column count; a table that does not aborts,
-// which the fuzzer counts as a crash. Inputs asking for more than 64 runs or
-// for an output name holding ".." are not run.
+// which the fuzzer counts as a crash. Inputs asking for more than 64 runs,
+// and words that could name files outside the working folder, are not run.
 #define main quintorMain
 #include "../../source/driver.cpp"
 #undef main
@@ -99,14 +99,15 @@ int main(int argc, char *argv[]) {
             std::ofstream(name, std::ios::binary) << part;
         }
     }
-    // Left out: a long series of files, slow by nature rather than a hang,
-    // and result names that climb out of the working folder.
-    for (size_t i = 1; i + 1 < words.size(); ++i) {
-        if (words[i] == "-runs" && textToInt(words[i + 1].c_str()) > maxRuns) return 0;
-        if ((words[i] == "-output" || words[i] == "-outputfile") &&
-            words[i + 1].find("..") != std::string::npos)
+    // The program names files after its words (inputs, path, output, FASTA
+    // tag): a word that could lead out of the working folder is not run.
+    for (size_t i = 1; i < words.size(); ++i)
+        if ((!words[i].empty() && words[i][0] == '/') || words[i].find("..") != std::string::npos)
             return 0;
-    }
+    // A long series of files is slow by nature, not a hang: such inputs are
+    // left out.
+    for (size_t i = 1; i + 1 < words.size(); ++i)
+        if (words[i] == "-runs" && textToInt(words[i + 1].c_str()) > maxRuns) return 0;
 
     std::vector<char *> arguments;
     for (std::string &word : words) arguments.push_back(&word[0]);

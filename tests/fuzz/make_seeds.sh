@@ -3,12 +3,15 @@
 #   MS    the one-block-per-population files run with -sample 5
 #   MS2   the two-sample files run with -sample 10 -sample2 10
 #   args  every case's command line (its input file renamed in.ms) and that file
+#   FASTA small alignments made from scrm data, in each of the four layouts
+#         (halves, two files, by tag, in turn), with and without -nogaps and
+#         subset files, and a header without sequence text
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 e2e=tests/data/e2e
 seeds=tests/fuzz/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds/MS" "$seeds/MS2" "$seeds/args"
+mkdir -p "$seeds/MS" "$seeds/MS2" "$seeds/args" "$seeds/FASTA"
 
 cp "$e2e/eos_maf_equal_kept_below_dropped/input/pair.ms" "$seeds/MS/pair.ms"
 cp "$e2e/loop_one_population_block_eos_only/input/single.ms" "$seeds/MS/single.ms"
@@ -23,6 +26,7 @@ for dir in "$e2e"/*/; do
   inputs=()
   [ -d "$dir/input" ] && inputs=($(cd "$dir/input" && ls | grep -v '\.cmd$' || true))
   [ ${#inputs[@]} -le 1 ] || continue
+  [ ${#inputs[@]} -eq 0 ] || [ -f "$dir/input/${inputs[0]}" ] || continue
   eval "set -- $(cat "$dir/args")"
   {
     for word in "$@"; do
@@ -35,3 +39,24 @@ for dir in "$e2e"/*/; do
     fi
   } > "$seeds/args/$name"
 done
+
+# FASTA: the fuzzed command words, then in.fas, then in2.fas.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+scrm 12 1 -t 6 -r 1 1000 -I 2 6 6 1 -seed 3 > "$work/small.ms"
+python3 tests/tools/fasta_twin.py alignment "$work/small.ms" 60 5 > "$work/small.fas"
+python3 tests/tools/fasta_twin.py alignment "$work/small.ms" 60 5 --last 5 > "$work/s1.fas"
+python3 tests/tools/fasta_twin.py alignment "$work/small.ms" 60 5 --first 5 --crlf > "$work/s2.fas"
+fasta_seed() {  # NAME WORDS IN IN2; WORDS is a printf format, each word ended by \0
+  { printf -- "$2"; printf '\n%%%%%%%%\n'; cat "$3"; printf '\n%%%%%%%%\n'; cat "$4"; } \
+    > "$seeds/FASTA/$1"
+}
+fasta_seed halves '' "$work/small.fas" /dev/null
+fasta_seed two_files '-input2\0in2.fas\0' "$work/s1.fas" "$work/s2.fas"
+fasta_seed two_files_nogaps '-singlepopfile\0001\0-input2\0in2.fas\0-nogaps\0001\0' \
+  "$work/s1.fas" "$work/s2.fas"
+fasta_seed tag_store '-tag\0PoP1\0-store\0001\0' "$work/small.fas" /dev/null
+fasta_seed rnd0_nogaps_save \
+  '-tag\0RND0\0-save\0001\0-nogaps\0001\0-doEOS\0000\0-window\0007\0-selectives\00010\00030\0' \
+  "$work/small.fas" /dev/null
+fasta_seed header_without_sequence '' "$e2e/fasta_header_without_sequence/input/bad.fas" /dev/null

@@ -33,6 +33,7 @@ target() { order+=("$1"); target_files[$1]=$2; target_args[$1]="${*:3}"; }
 target MS    in.ms       -input in.ms -sample 5 -minwin 7
 target MS2   in.ms       -input in.ms -sample 10 -sample2 10 -minwin 7
 target args  ARGS,in.ms
+target FASTA ARGS,in.fas,in2.fas  -format FASTA -input in.fas -minwin 7
 
 seconds=${1:-}
 if ! [[ $seconds =~ ^[0-9]+$ ]]; then
