@@ -155,6 +155,21 @@ TEST(FindPositiveOutliers, InterquartileRule) {
     EXPECT_TRUE(out.empty());
 }
 
+TEST(FindPositiveOutliers, ThirdQuartileWhenTheCountIsThreeModuloFour) {
+    // n = 7: Q1 is rank 1 (0.1), Q3 rank 4 (0.4); k = 1 gives 0.7, so 0.8
+    // is an outlier (rank 5 as Q3 would give 0.9 and none).
+    std::vector<SiteRecord> out;
+    findPositiveOutliers(entries({0.3, 0.8, 0.0, 0.5, 0.1, 0.4, 0.2}), columnPositions(7),
+                         namesFor(7), 1.0, out);
+    EXPECT_EQ(idsOf(out), (std::vector<std::string>{"s1"}));
+    // n = 11: ranks 2 and 8 (0.2 and 0.8); k = 0.25 gives 0.95.
+    findPositiveOutliers(entries({1.0, 0.9, 0.8, 0.7, 0.6, 0.5, 0.4, 0.3, 0.2, 0.1, 0.96}),
+                         columnPositions(11), namesFor(11), 0.25, out);
+    std::vector<std::string> ids = idsOf(out);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<std::string>{"s0", "s10"}));
+}
+
 TEST(SortByFst, EqualFstKeepTheirOrder) {
     std::vector<SiteRecord> records;
     for (const auto &r : std::vector<std::pair<std::string, double>>{

@@ -70,6 +70,18 @@ TEST_F(LDTest, DprimeAndR2OfHandComputedPairs) {
     EXPECT_DOUBLE_EQ(r2[0], 1.0);
 }
 
+TEST_F(LDTest, NegativeDAtUnequalFrequenciesUsesItsOwnBound) {
+    // Ten rows, p = 0.3, q = 0.4, both reference alleles 1; one row carries
+    // both: x11 = 0.1, D = -0.02, Dmax = min(0.7 * 0.6, 0.3 * 0.4) = 0.12.
+    std::vector<double> Dp, r2;
+    computeSeqDrsq_L({true, true},
+                     rows({{1, 1}, {1, 0}, {1, 0}, {0, 1}, {0, 1}, {0, 1}, {0, 0}, {0, 0}, {0, 0},
+                           {0, 0}}),
+                     {10, 0}, 0, {0.3, 0.4}, Dp, r2);
+    EXPECT_NEAR(Dp[0], -0.02 / 0.12, 1e-12);
+    EXPECT_NEAR(r2[0], 0.0004 / (0.21 * 0.24), 1e-12);
+}
+
 TEST_F(LDTest, PartialLinkageAndTheSignFollowTheReferenceFlags) {
     // Six rows, p = q = 0.5; two rows 1,1, two rows 0,0, one 1,0, one 0,1.
     const HaplotypeMatrix m =

@@ -232,6 +232,23 @@ TEST_F(SharedSnps, PooledFrequencyEqualToMafIsKeptBelowIsDropped) {
     EXPECT_EQ(analysis.commons, (std::vector<double>{8}));
 }
 
+TEST_F(SharedSnps, PooledFrequencyWeighsEachPopulationByItsOwnSize) {
+    // Two rows against four, -maf 0.2. Position 1: one carrier of two in
+    // population 0 only, pooled 1/6, dropped (weighing by the other size
+    // would give 1/3). Position 2: one carrier of four in population 1 only,
+    // pooled 1/6, dropped. Position 3: two carriers in population 1, pooled
+    // 1/3, kept; position 4: one carrier in each, pooled 1/3, kept.
+    load({"1001", "0000"}, {1, 2, 3, 4}, {"0111", "0010", "0000", "0000"}, {1, 2, 3, 4});
+    settings.maf = 0.2;
+    prepare();
+    EXPECT_EQ(analysis.commons, (std::vector<double>{3, 4}));
+    // At -maf 1/6 the first two are kept too.
+    load({"1001", "0000"}, {1, 2, 3, 4}, {"0111", "0010", "0000", "0000"}, {1, 2, 3, 4});
+    settings.maf = 1.0 / 6.0;
+    prepare();
+    EXPECT_EQ(analysis.commons, (std::vector<double>{1, 2, 3, 4}));
+}
+
 TEST_F(SharedSnps, PositionOfPopulationOneOnlyIsNeverShared) {
     load({"11", "01"}, {1, 2}, {"111", "110"}, {2, 3, 1});
     prepare();

@@ -396,6 +396,25 @@ TEST(Kmeans, RecordBeyondStartDistanceJoinsNearest) {
     EXPECT_EQ(namesOf(r), Names({"s1", "s2"}));
 }
 
+TEST(Kmeans, RecordEqualToTheThresholdAndTheConvergenceTolerance) {
+    // Two passes, {0.1, 0.2} and {0.8, 0.85, 0.9}: a record equal to the
+    // threshold is the first one kept.
+    std::vector<SiteRecord> r = recordsOf({0.1, 0.2, 0.8, 0.85, 0.9});
+    kmeans(r, {0.0, 0.96}, 0.85, true);
+    EXPECT_EQ(namesOf(r), Names({"s3", "s4"}));
+
+    // Centroids 0.4 and 1.0; s1 lies just below their midpoint and joins
+    // the lower cluster, whose mean then moves down by 4e-6: more than the
+    // tolerance of 1e-6, so a second pass moves s1 to the upper cluster.
+    r = recordsOf({0.4, 0.699999, 0.099989, 1.0});
+    kmeans(r, {0.0, 0.96}, 0.0, true);
+    EXPECT_EQ(namesOf(r), Names({"s1", "s3"}));
+    // The same layout with a move of 5e-7, below the tolerance: one pass.
+    r = recordsOf({0.4, 0.6999999, 0.0999986, 1.0});
+    kmeans(r, {0.0, 0.96}, 0.0, true);
+    EXPECT_EQ(namesOf(r), Names({"s3"}));
+}
+
 TEST_F(KmeansDeath, TooFewReferenceValues) {
     std::vector<SiteRecord> r = recordsOf({0.3, 0.9});
     EXPECT_EXIT(kmeans(r, {0.96}, 0.4, true), ::testing::ExitedWithCode(1), "");
