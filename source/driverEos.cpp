@@ -19,6 +19,12 @@ double fstOfRank(std::vector<double> &values, size_t first, size_t rank) {
     return values[rank];
 }
 
+// The name of site i: its entry of `names`, or its position's name.
+std::string siteName(const std::vector<std::string> &names, const std::vector<double> &positions,
+                     size_t i) {
+    return names.empty() ? positionName(positions[i]) : names[i];
+}
+
 } // namespace
 
 void sortByFst(std::vector<SiteRecord> &records) {
@@ -32,7 +38,7 @@ void findPositiveOutliers(const std::vector<FstEntry> &fstdistrib, const std::ve
     out.clear();
     const size_t n = fstdistrib.size();
     if (n == 0) return;
-    QUINTOR_CHECK(positions.size() >= n && names.size() >= n);
+    QUINTOR_CHECK(positions.size() >= n && (names.empty() || names.size() >= n));
     out.reserve(n / 4);
     std::vector<double> values(n);
     for (size_t i = 0; i < n; ++i) values[i] = fstdistrib[i].fst;
@@ -42,7 +48,8 @@ void findPositiveOutliers(const std::vector<FstEntry> &fstdistrib, const std::ve
     // Outliers in column order; the caller sorts them by Fst.
     for (size_t i = 0; i < n; ++i)
         if (fstdistrib[i].fst > threshold)
-            out.push_back(SiteRecord{names[i], positions[i], fstdistrib[i].fst, fstdistrib[i].lkPval, 1.0});
+            out.push_back(SiteRecord{siteName(names, positions, i), positions[i], fstdistrib[i].fst,
+                                     fstdistrib[i].lkPval, 1.0});
 }
 
 void findPercentileOutliers(const uint64_t n, const double q, const std::vector<FstEntry> &fstdistrib,
@@ -50,7 +57,7 @@ void findPercentileOutliers(const uint64_t n, const double q, const std::vector<
                             const std::vector<std::string> &names, std::vector<SiteRecord> &out) {
     out.clear();
     const size_t sites = fstdistrib.size();
-    QUINTOR_CHECK(positions.size() >= sites && names.size() >= sites);
+    QUINTOR_CHECK(positions.size() >= sites && (names.empty() || names.size() >= sites));
     const size_t m = std::min(static_cast<size_t>(static_cast<double>(n) * (1.0 - q)), sites);
     out.reserve(m);
     // The m sites of greatest Fst, in descending Fst and, for equal Fst, in
@@ -65,7 +72,7 @@ void findPercentileOutliers(const uint64_t n, const double q, const std::vector<
                       });
     for (size_t i = 0; i < m; ++i) {
         const size_t site = order[i];
-        out.push_back(SiteRecord{names[site], positions[site], fstdistrib[site].fst,
+        out.push_back(SiteRecord{siteName(names, positions, site), positions[site], fstdistrib[site].fst,
                                  fstdistrib[site].lkPval, 1.0});
     }
 }
@@ -90,13 +97,15 @@ void runEosTest(const Settings &s, const RunContext &context, AnalysisData &a) {
     if (verbose) std::cout << "\n... Beginning EOS analysis ...\n" << std::endl;
     const int32_t degrees = context.numpops - 1;
     if (!isAlleleCountFormat(context.formatCode)) {
-        const uint64_t sites = a.metapopdata.empty() ? 0 : a.metapopdata[0].size();
-        FSTdT(a.metapopdata, a.samplesizes, 0, sites, a.fstdistrib, a.fsttot);
+        const uint64_t sites = rowLength(a.data, 0);
+        FSTdT(a.data, a.samplesizes, 0, sites, a.fstdistrib, a.fsttot);
         if (verbose)
             std::cout << "\nComputed Fst distribution (n= " << a.fstdistrib.size()
                       << "). Fst mean = " << a.fsttot << std::endl
                       << std::endl;
         QUINTOR_CHECK(sites == a.fstdistrib.size() && a.genomesize == a.fstdistrib.size());
+        // With the EOS test alone nothing reads the cells again.
+        if (s.onlyEOS && !a.keepWorkingContainers) releaseSites(a.data);
     }
     a.eosCandidates.clear();
     if (a.fsttot > 0.5) {

@@ -2,6 +2,8 @@
 // into EOS and Non-EOS outliers, the candidate walk and the high-Fst branch.
 #include "driver.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -334,7 +336,7 @@ TEST_F(EosTest, HaplotypeFormatsComputeFstFromTheMetapopulation) {
     context.formatCode = FormatCode::MS;
     // Site 0: rows 0,0 | 1,1 (Fst 1); site 1: rows 0,1 | 0,1 (Hw 1, Ht 0.75).
     // Global: 1 - (0 + 1) / (0.5 + 0.75) = 0.2.
-    analysis.metapopdata = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
+    analysis.data = matrixOfRows({"00", "01", "10", "11"});
     analysis.samplesizes = {2, 2};
     analysis.metapopsnpositions = {7, 8};
     analysis.filelocnames = {"7", "8"};
@@ -352,7 +354,7 @@ TEST_F(EosTest, HaplotypeFormatsComputeFstFromTheMetapopulation) {
     EXPECT_EQ(out.substr(0, head.size()), head);
 
     // No site varies: the mean is 0 and nothing is tested.
-    analysis.metapopdata = {{0, 1}, {0, 1}, {0, 1}, {0, 1}};
+    analysis.data = matrixOfRows({"01", "01", "01", "01"});
     analysis.fstdistrib.assign(2, FstEntry{});
     run();
     EXPECT_EQ(analysis.fsttot, 0.0);

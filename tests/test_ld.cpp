@@ -16,13 +16,13 @@ namespace {
 using LDTest = ScratchFolderTest;
 
 HaplotypeMatrix rows(const std::vector<std::vector<int>> &cells) {
-    HaplotypeMatrix m;
+    std::vector<std::string> texts;
     for (const auto &r : cells) {
-        HaplotypeRow row;
-        for (int v : r) row.push_back(static_cast<char>(v));
-        m.push_back(row);
+        std::string text;
+        for (int v : r) text.push_back(static_cast<char>('0' + v));
+        texts.push_back(text);
     }
-    return m;
+    return matrixOfRows(texts);
 }
 
 // LD vectors for a hand-made link pattern: with 100 rows, r2 = 0.5 gives a
