@@ -290,6 +290,7 @@ bool readMS(const std::string &path, const std::string &fileName, int &sample,
         const bool wellFormed = parsePositions(line, segsites, positions);
         checkPositions(wellFormed, positions, segsites, "pop " + pop);
         snpositions.push_back(positions);
+        std::string().swap(line);  // a long positions line is not kept for the sample lines
 
         std::cout << "Reading sample of size " << sample << std::endl;
         RowPacker packer;
@@ -346,6 +347,7 @@ bool readMSTwoSamples(const std::string &path, const std::string &fileName, int 
         std::vector<double> positions;
         const bool wellFormed = parsePositions(line, segsites, positions);
         checkPositions(wellFormed, positions, segsites, "file " + in.fullName);
+        std::string().swap(line);  // a long positions line is not kept for the sample lines
 
         // Each position must exceed the one before it; one that does not is
         // moved up by 1e-07 (once, without a further check). Every note is

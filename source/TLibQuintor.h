@@ -606,6 +606,20 @@ inline void FSTdT(const HaplotypeMatrix &data, const std::vector<int32_t> &sampl
     // Cells of value 1 per population at the sites of one chunk at a time.
     const size_t chunk = 4096;
     std::vector<std::vector<uint32_t>> ones(k, std::vector<uint32_t>(chunk));
+    // With two populations a site's Hw, Ht and Fst depend on its two counts
+    // alone: each pair of counts met is computed once (when the table of
+    // every pair stays small).
+    const uint64_t width = static_cast<uint64_t>(samplesizes[k - 1]) + 1;
+    const bool memo = k == 2 && (static_cast<uint64_t>(samplesizes[0]) + 1) * width <= (1u << 16);
+    std::vector<double> memoHw, memoHt, memoFst;
+    std::vector<char> known;
+    if (memo) {
+        const size_t cells = static_cast<size_t>((static_cast<uint64_t>(samplesizes[0]) + 1) * width);
+        memoHw.resize(cells);
+        memoHt.resize(cells);
+        memoFst.resize(cells);
+        known.assign(cells, 0);
+    }
     double sumHw = 0.0;
     double sumHt = 0.0;
     for (int64_t j = 0; j < d; ++j) {
@@ -614,6 +628,16 @@ inline void FSTdT(const HaplotypeMatrix &data, const std::vector<int32_t> &sampl
             for (size_t p = 0; p < k; ++p)
                 countOnesAt(data, static_cast<size_t>(offsets[p]), static_cast<size_t>(offsets[p + 1]), s, ones[p]);
         const size_t c = static_cast<size_t>(j) % chunk;
+        size_t cell = 0;
+        if (memo) {
+            cell = static_cast<size_t>(ones[0][c] * width + ones[1][c]);
+            if (known[cell]) {
+                fstdistrib[j].fst = memoFst[cell];
+                sumHw += memoHw[cell];
+                sumHt += memoHt[cell];
+                continue;
+            }
+        }
         // Within each population (the single site divides by 1, which is exact).
         double sumPi = 0.0;
         for (size_t p = 0; p < k; ++p) {
@@ -636,6 +660,12 @@ inline void FSTdT(const HaplotypeMatrix &data, const std::vector<int32_t> &sampl
         fstdistrib[j].fst = Ht > 0.0 ? std::max(0.0, 1.0 - Hw / Ht) : 0.0;
         sumHw += Hw;
         sumHt += Ht;
+        if (memo) {
+            known[cell] = 1;
+            memoHw[cell] = Hw;
+            memoHt[cell] = Ht;
+            memoFst[cell] = fstdistrib[j].fst;
+        }
     }
     // No varying site at all: no differentiation.
     globalFst = sumHt == 0.0 ? 0.0 : std::max(0.0, 1.0 - sumHw / sumHt);
@@ -739,13 +769,50 @@ inline long long ldFirstRowOfPop(const std::vector<int> &samplesizes, const int 
 // The LD link test of the adjacent pair (j, j+1): the pair is linked when its
 // r2, scaled by the number of rows n, is significant at level alpha as a
 // chi-square with one degree of freedom, and its D' reaches minDprime.
+//
+// The p-value falls as X grows. When many pairs are tested against one
+// alpha, LinkBounds brackets the X at which it crosses alpha: a pair whose X
+// lies clearly below `low` (or above `high`) has a p-value above (below)
+// alpha whatever the last bits of gammq, and only the pairs between need it.
+struct LinkBounds {
+    bool usable = false;
+    double low = 0.0;
+    double high = 0.0;
+};
+
+inline LinkBounds linkBounds(const double &alpha) {
+    LinkBounds bounds;
+    if (!(alpha > 1e-300 && alpha < 0.5)) return bounds;
+    double below = 0.0, above = 1.0;  // p-value above alpha at `below`, not at `above`
+    while (gammq(0.5, above / 2) > alpha) {
+        below = above;
+        above *= 2;
+        if (above > 4096.0) return bounds;
+    }
+    for (int step = 0; step < 64; ++step) {
+        const double middle = below + (above - below) / 2;
+        if (gammq(0.5, middle / 2) > alpha) below = middle;
+        else above = middle;
+    }
+    // A relative margin far wider than the error of the p-value near alpha.
+    bounds.low = below * (1 - 1e-6);
+    bounds.high = above * (1 + 1e-6);
+    bounds.usable = true;
+    return bounds;
+}
+
 inline bool ldPairLinked(const double &alpha, const std::vector<double> &Dprime,
                          const std::vector<double> &r2, const std::size_t &j,
-                         const double &n, const double &minDprime) {
+                         const double &n, const double &minDprime,
+                         const LinkBounds &bounds = LinkBounds()) {
     const double X = n * r2[j];
     // A D' below the minimum never links: its p-value is not needed, unless
     // X is no valid argument of gammq, which rejects it.
     if (!(Dprime[j] >= minDprime) && X / 2 >= 0) return false;
+    if (bounds.usable && X >= 0) {
+        if (X < bounds.low) return false;
+        if (X > bounds.high && X < std::numeric_limits<double>::infinity()) return true;
+    }
     double pvalue = 1.0;
     if (X != 0) pvalue = gammq(0.5, X / 2);
     return alpha >= pvalue && Dprime[j] >= minDprime;
@@ -858,11 +925,12 @@ inline void computeBlocks(const double &alpha, const std::vector<double> &Dprime
 
     blocks.clear();
     const double n = static_cast<double>(samplesizes[pop]);
+    const LinkBounds bounds = linkBounds(alpha);
     const int snps = static_cast<int>(S);
     int start = 0;
     int count = 1; // SNPs in the current run
     for (int j = 0; j < nlinks; ++j) {
-        if (ldPairLinked(alpha, Dprime, r2, static_cast<std::size_t>(j), n, minDprime)) {
+        if (ldPairLinked(alpha, Dprime, r2, static_cast<std::size_t>(j), n, minDprime, bounds)) {
             ++count;
             if (j == nlinks - 1) {
                 if (snps - start >= B) blocks.push_back(LDBlock{pop, start, snps});

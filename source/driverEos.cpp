@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <numeric>
 
@@ -127,10 +129,24 @@ void runEosTest(const Settings &s, const RunContext &context, AnalysisData &a) {
     // Lk test.
     a.highFst = false;
     int64_t significant = 0;
+    // Sites of equal Fst (haplotype counts allow few distinct values) share
+    // one p-value: a small table keeps the last p-value of each slot.
+    const size_t slots = 1 << 14;
+    std::vector<double> memoT(slots, 0.0), memoP(slots, 0.0);
     for (FstEntry &entry : a.fstdistrib) {
         double T = static_cast<double>(degrees) * entry.fst;
         if (a.fsttot > 0) T = T / a.fsttot;
-        const double p = T > 0 ? chiSquarePvalue(T, degrees) : 1.0;
+        double p = 1.0;
+        if (T > 0) {
+            uint64_t bits;
+            std::memcpy(&bits, &T, sizeof bits);
+            const size_t slot = static_cast<size_t>((bits * 0x9E3779B97F4A7C15ull) >> 50);
+            if (memoT[slot] != T) {
+                memoT[slot] = T;
+                memoP[slot] = chiSquarePvalue(T, degrees);
+            }
+            p = memoP[slot];
+        }
         entry.lkPval = p;
         if (p != 1.0 && p <= s.SL) ++significant;
     }

@@ -75,13 +75,10 @@ void keepCommonSites(HaplotypeMatrix &matrix, const int p, const std::vector<int
             std::vector<uint64_t> &sites = matrix.slices[i].sites;
             if (sites.size() >= freqs.size()) keepMarkedElements(sites, first, keep);
             else eraseIndices(sites, dropped);
-            sites.shrink_to_fit();
         }
     }
     eraseIndices(freqs, dropped);
     eraseIndices(positions, dropped);
-    freqs.shrink_to_fit();
-    positions.shrink_to_fit();
 }
 
 std::vector<std::vector<bool>> computePopulationReferences(const HaplotypeMatrix &matrix,
@@ -281,7 +278,7 @@ void orderColumnsByPosition(AnalysisData &a, size_t p) {
 }
 
 // Pools both populations into the metapopulation and names the shared SNPs.
-void dataFusion(RunResults &results, int32_t run, FormatCode code, bool keepNames, AnalysisData &a) {
+void dataFusion(const Settings &s, RunResults &results, int32_t run, FormatCode code, AnalysisData &a) {
     if (verbose) std::cout << "\n... Updating metapopulation information ...\n" << std::endl;
     if (a.data.empty() || a.snpositions.empty()) {
         const std::string message = "Empty data in dataFusion.";
@@ -297,7 +294,11 @@ void dataFusion(RunResults &results, int32_t run, FormatCode code, bool keepName
     // are the merged positions.
     const bool allShared = std::all_of(a.snpositions.begin(), a.snpositions.end(),
                                        [&a](const std::vector<double> &positions) { return positions == a.commons; });
-    if (allShared) a.metapopsnpositions = a.commons;
+    // Without stored working containers `commons` itself becomes them.
+    const bool lean = !a.keepWorkingContainers;
+    a.sharedCount = a.commons.size();
+    if (allShared && lean) a.metapopsnpositions.swap(a.commons);
+    else if (allShared) a.metapopsnpositions = a.commons;
     else a.metapopsnpositions.reserve(a.snpositions[0].size() * a.snpositions.size());
     for (const std::vector<double> &positions : a.snpositions) {
         if (allShared) break;
@@ -320,16 +321,30 @@ void dataFusion(RunResults &results, int32_t run, FormatCode code, bool keepName
     QUINTOR_CHECK(a.data.size() == static_cast<size_t>(a.metapopsamplesize));
     QUINTOR_CHECK(a.metapopsnpositions.size() == rowLength(a.data, 0));
     QUINTOR_CHECK(a.metapopsnpositions.size() == a.snpositions[0].size());
-    QUINTOR_CHECK(a.metapopsnpositions.size() == a.commons.size());
+    QUINTOR_CHECK(a.metapopsnpositions.size() == a.sharedCount);
     a.genomesize = a.metapopsnpositions.size();
 
+    // Without stored working containers, what the rest of the analysis no
+    // longer reads goes now: `commons` (held by the metapopulation's
+    // positions), and unless the SNP table reads them, the populations'
+    // positions and, with the EOS test alone, their frequencies.
+    const bool table = s.rsidInfo || s.onlyrsidInfo;
+    if (lean) {
+        std::vector<double>().swap(a.commons);
+        if (!table) {
+            for (std::vector<double> &positions : a.snpositions) std::vector<double>().swap(positions);
+            if (s.onlyEOS)
+                for (std::vector<double> &freqs : a.snpfreqs) std::vector<double>().swap(freqs);
+        }
+    }
+
+    // The shared positions are the metapopulation's positions.
     if (code == FormatCode::HM) {
         RsidMap &names = results.rsidMaps[static_cast<size_t>(run)];
-        for (double position : a.commons) a.filelocnames.push_back(names[position]);
-    } else if (keepNames) {
-        a.filelocnames.reserve(a.filelocnames.size() + a.commons.size());
-        for (size_t i = 0; i < a.commons.size(); ++i)
-            a.filelocnames.push_back(positionName(a.metapopsnpositions[i]));
+        for (double position : a.metapopsnpositions) a.filelocnames.push_back(names[position]);
+    } else if (!lean || table) {
+        a.filelocnames.reserve(a.filelocnames.size() + a.metapopsnpositions.size());
+        for (double position : a.metapopsnpositions) a.filelocnames.push_back(positionName(position));
     }
     computeMetapopFrequencies(a.data, a.metapopfreqs);
     a.numsnps[0] = static_cast<int32_t>(a.metapopsnpositions.size());
@@ -372,21 +387,7 @@ SharedOutcome prepareSharedSnps(const Settings &s, RunContext &context, RunResul
         }
         checkRepeatedPositions(a);
         for (size_t p = 0; p < a.snpositions.size(); ++p) orderColumnsByPosition(a, p);
-        // Without stored working containers the populations' positions
-        // are read for the last time by the fusion (and the SNP table), the
-        // populations' frequencies with the EOS test alone by the table,
-        // and `commons`, held by the metapopulation's positions, not again.
-        const bool table = s.rsidInfo || s.onlyrsidInfo;
-        dataFusion(results, run, context.formatCode, a.keepWorkingContainers || table, a);
-        if (!a.keepWorkingContainers) {
-            a.sharedCount = a.commons.size();
-            std::vector<double>().swap(a.commons);
-            if (!table) {
-                for (std::vector<double> &positions : a.snpositions) std::vector<double>().swap(positions);
-                if (s.onlyEOS)
-                    for (std::vector<double> &freqs : a.snpfreqs) std::vector<double>().swap(freqs);
-            }
-        }
+        dataFusion(s, results, run, context.formatCode, a);
     }
 
     if (s.rsidInfo || s.onlyrsidInfo) {

@@ -170,6 +170,33 @@ TEST_F(LDTest, LinkNeedsSignificantR2AndEnoughDprime) {
     EXPECT_FALSE(linked(1.0, 1.0, 1.0, 100, 2.0));
 }
 
+TEST_F(LDTest, LinkBoundsDecideAsTheExactPvalueAroundTheCrossing) {
+    // For several levels, statistics densely around (and far from) the
+    // crossing are linked with the bounds exactly when without them.
+    for (double alpha : {0.05, 0.001, 1e-12, 0.3}) {
+        const LinkBounds bounds = linkBounds(alpha);
+        ASSERT_TRUE(bounds.usable);
+        const double middle = (bounds.low + bounds.high) / 2;
+        std::vector<double> r2, Dprime;
+        for (int k = -2000; k <= 2000; ++k) {
+            r2.push_back(middle * (1 + k * 1e-9) / 100.0);
+            Dprime.push_back(1.0);
+        }
+        for (double x : {0.0, 1e-3, middle * 0.5, middle * 2, 5000.0}) {
+            r2.push_back(x / 100.0);
+            Dprime.push_back(1.0);
+        }
+        for (std::size_t j = 0; j < r2.size(); ++j)
+            ASSERT_EQ(ldPairLinked(alpha, Dprime, r2, j, 100.0, 0.4, bounds),
+                      ldPairLinked(alpha, Dprime, r2, j, 100.0, 0.4))
+                << alpha << " " << r2[j];
+    }
+    // Levels at which the bounds are not used.
+    EXPECT_FALSE(linkBounds(0.5).usable);
+    EXPECT_FALSE(linkBounds(1.0).usable);
+    EXPECT_FALSE(linkBounds(0.0).usable);
+}
+
 TEST_F(LDTest, NegativeR2EndsThroughTheGammaArgumentCheck) {
     std::vector<LDBlock> blocks;
     EXPECT_EXIT(computeBlocks(0.05, {1.0, 1.0}, {0.5, -0.5}, 2, 0.4, {10}, 0,
