@@ -109,10 +109,40 @@ int segsitesCount(const MsInput &in, const std::string &line) {
 
 // Converts the word [begin, end) of the line as the C library's strtod reads
 // a text of its own (leading numeric part; none gives 0.0).
+// A decimal number without exponent of at most 15 significant digits, of
+// which at most 22 after the point, as the ms positions are: its digits N
+// and 10^k are exact doubles, so N / 10^k is the correctly rounded value, the
+// one strtod gives. False for any other text.
+bool shortDecimal(const char *text, const char *end, double &value) {
+    static const double powers[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const bool negative = text < end && *text == '-';
+    if (negative) ++text;
+    uint64_t digits = 0;
+    int significant = 0, decimals = -1, seen = 0;
+    for (; text < end; ++text) {
+        if (*text == '.' && decimals < 0) {
+            decimals = 0;
+            continue;
+        }
+        if (*text < '0' || *text > '9') return false;
+        ++seen;
+        if (decimals >= 0) ++decimals;
+        if (significant > 0 || *text != '0') ++significant;
+        digits = digits * 10 + static_cast<uint64_t>(*text - '0');
+    }
+    if (seen == 0 || significant > 15 || decimals > 22) return false;
+    value = static_cast<double>(digits) / powers[decimals < 0 ? 0 : decimals];
+    if (negative) value = -value;
+    return true;
+}
+
 double wordToDouble(const std::string &line, size_t begin, size_t end) {
     // A plain decimal number, read whole, is read the same (correctly
     // rounded) by from_chars, and much faster.
     double value = 0.0;
+    if (shortDecimal(line.data() + begin, line.data() + end, value)) return value;
     const std::from_chars_result read = std::from_chars(line.data() + begin, line.data() + end, value);
     if (read.ec == std::errc() && read.ptr == line.data() + end) return value;
     const char *start = line.c_str() + begin;

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -103,6 +106,27 @@ TEST_F(MsReaders, LongLinesCodeOnlyOneAsOneInEveryWord) {
     ASSERT_TRUE(readMSTwoSamples("", "long.ms", total, sample, sample2, data, positions));
     testing::internal::GetCapturedStdout();
     EXPECT_EQ(rowsOf(data), rows);
+}
+
+TEST_F(MsReaders, PositionsReadAsTheCLibraryReadsThem) {
+    const std::vector<std::string> texts{"0.0002634818998", "-0.25", "1.", ".5", "00012.5000",
+                                         "0.30000000000000004441", "123456789012345678",
+                                         "0.0000000000000000000001", "1e-3", "+2", "0x10", "7abc",
+                                         "-0", "0.9999999999999999"};
+    std::string file = "segsites: " + std::to_string(texts.size()) + "\npositions:";
+    for (const std::string &text : texts) file += " " + text;
+    file += "\n" + std::string(texts.size(), '0') + "\n";
+    writeFile("positions.ms", file);
+    int sample = 1;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(readMS("", "positions.ms", sample, data, positions));
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(positions.size(), 1u);
+    ASSERT_EQ(positions[0].size(), texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const double expected = std::strtod(texts[i].c_str(), nullptr);
+        EXPECT_EQ(std::memcmp(&positions[0][i], &expected, sizeof expected), 0) << texts[i];
+    }
 }
 
 TEST_F(MsReaders, TwoSamplesReadFirstBlockAndCorrectRepeatedPosition) {
