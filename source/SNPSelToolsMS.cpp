@@ -112,8 +112,9 @@ int segsitesCount(const MsInput &in, const std::string &line) {
 // A decimal number without exponent of at most 15 significant digits, of
 // which at most 22 after the point, as the ms positions are: its digits N
 // and 10^k are exact doubles, so N / 10^k is the correctly rounded value, the
-// one strtod gives. False for any other text.
-bool shortDecimal(const char *text, const char *end, double &value) {
+// one strtod gives. Reads from `text` up to the first character that cannot
+// continue the number (`stop`); false when what it read is no such number.
+bool shortDecimal(const char *text, const char *end, double &value, const char *&stop) {
     static const double powers[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -126,12 +127,13 @@ bool shortDecimal(const char *text, const char *end, double &value) {
             decimals = 0;
             continue;
         }
-        if (*text < '0' || *text > '9') return false;
+        if (*text < '0' || *text > '9') break;
         ++seen;
         if (decimals >= 0) ++decimals;
         if (significant > 0 || *text != '0') ++significant;
         digits = digits * 10 + static_cast<uint64_t>(*text - '0');
     }
+    stop = text;
     if (seen == 0 || significant > 15 || decimals > 22) return false;
     value = static_cast<double>(digits) / powers[decimals < 0 ? 0 : decimals];
     if (negative) value = -value;
@@ -142,7 +144,9 @@ double wordToDouble(const std::string &line, size_t begin, size_t end) {
     // A plain decimal number, read whole, is read the same (correctly
     // rounded) by from_chars, and much faster.
     double value = 0.0;
-    if (shortDecimal(line.data() + begin, line.data() + end, value)) return value;
+    const char *stop = nullptr;
+    if (shortDecimal(line.data() + begin, line.data() + end, value, stop) && stop == line.data() + end)
+        return value;
     const std::from_chars_result read = std::from_chars(line.data() + begin, line.data() + end, value);
     if (read.ec == std::errc() && read.ptr == line.data() + end) return value;
     const char *start = line.c_str() + begin;
@@ -164,7 +168,22 @@ bool parsePositions(const std::string &line, int segsites, std::vector<double> &
         return false;
     if (segsites > 0)
         positions.reserve(std::min(static_cast<size_t>(segsites), line.size() / 2 + 1));
-    while (nextWord(line, from, begin, end)) positions.push_back(wordToDouble(line, begin, end));
+    const char *const lineEnd = line.data() + line.size();
+    while (true) {
+        while (from < line.size() && isWordSeparator(line[from])) ++from;
+        if (from == line.size()) break;
+        // A short decimal ending the word is read in the same pass.
+        double value = 0.0;
+        const char *stop = nullptr;
+        if (shortDecimal(line.data() + from, lineEnd, value, stop) &&
+            (stop == lineEnd || isWordSeparator(*stop))) {
+            positions.push_back(value);
+            from = static_cast<size_t>(stop - line.data());
+            continue;
+        }
+        nextWord(line, from, begin, end);
+        positions.push_back(wordToDouble(line, begin, end));
+    }
     return true;
 }
 
@@ -179,11 +198,20 @@ struct RowPacker {
     std::vector<uint64_t> bits;
 };
 
+// Every row written fills its words, so the buffer is only sized (and kept
+// from one population to the next).
 void startRows(RowPacker &packer, size_t sites) {
     packer.sites = sites;
     packer.stride = (sites + 63) / 64;
     packer.rows = 0;
-    packer.bits.assign(64 * packer.stride, 0);
+    if (packer.bits.size() < 64 * packer.stride) packer.bits.resize(64 * packer.stride);
+}
+
+// Room for a positions line of S positions, so that reading it takes no
+// repeated growth (a bound keeps a wrong S from asking too much).
+void reservePositionsLine(std::string &line, int segsites) {
+    const size_t positions = static_cast<size_t>(std::min(std::max(segsites, 0), 1 << 24));
+    line.reserve(16 + 16 * positions);
 }
 
 void flushRows(RowPacker &packer, HaplotypeMatrix &data) {
@@ -275,8 +303,8 @@ std::string dataSizeMessage(const std::string &fullName, size_t rows, long long 
 // from a carriage return at the end (a file with DOS line ends). `sampleLine`
 // goes on counting across both populations.
 void readTwoSampleGroup(MsInput &in, std::string &line, int count, int segsites, int code,
-                        const std::string &pop, int &sampleLine, HaplotypeMatrix &data) {
-    RowPacker packer;
+                        const std::string &pop, int &sampleLine, RowPacker &packer,
+                        HaplotypeMatrix &data) {
     startRows(packer, static_cast<size_t>(std::max(segsites, 0)));
     for (int n = 0; n < count; ++n) {
         ++sampleLine;
@@ -303,6 +331,7 @@ bool readMS(const std::string &path, const std::string &fileName, int &sample,
     std::vector<int> blocks;  // S of each block read so far
     std::string line;
     std::vector<double> positions;
+    RowPacker packer;
     while (findSegsitesLine(in, line)) {
         const int segsites = segsitesCount(in, line);
         blocks.push_back(segsites);
@@ -313,6 +342,7 @@ bool readMS(const std::string &path, const std::string &fileName, int &sample,
                               pop + "\n");
 
         std::cout << "Reading positions..." << std::endl;
+        reservePositionsLine(line, segsites);
         // The last line of the file stands for the positions line when none
         // begins with 'p'; an empty last line fails the check below.
         while (readLine(in, line) && (line.empty() || line[0] != 'p') && !in.stream.eof()) {
@@ -323,7 +353,6 @@ bool readMS(const std::string &path, const std::string &fileName, int &sample,
         std::string().swap(line);  // a long positions line is not kept for the sample lines
 
         std::cout << "Reading sample of size " << sample << std::endl;
-        RowPacker packer;
         startRows(packer, static_cast<size_t>(std::max(segsites, 0)));
         for (int j = 1; j <= sample; ++j) {
             if (!readLine(in, line)) rejectTruncatedBlock(4, in, j, pop);
@@ -365,6 +394,7 @@ bool readMSTwoSamples(const std::string &path, const std::string &fileName, int 
                           toString(1) + "\n");
 
     std::cout << "Reading positions..." << std::endl;
+    reservePositionsLine(line, segsites);
     bool positionsFound = false;
     while (readLine(in, line) && !in.stream.eof()) {
         if (!line.empty() && line[0] == 'p') {
@@ -401,11 +431,12 @@ bool readMSTwoSamples(const std::string &path, const std::string &fileName, int 
 
         snpositions[0] = positions;
         int sampleLine = 0;
+        RowPacker packer;
         std::cout << "Reading sample of size " << sample << std::endl;
-        readTwoSampleGroup(in, line, sample, segsites, 5, "0", sampleLine, data);
+        readTwoSampleGroup(in, line, sample, segsites, 5, "0", sampleLine, packer, data);
         snpositions[1] = std::move(positions);
         std::cout << "Reading sample of size " << sample2 << std::endl;
-        readTwoSampleGroup(in, line, sample2, segsites, 6, "1", sampleLine, data);
+        readTwoSampleGroup(in, line, sample2, segsites, 6, "1", sampleLine, packer, data);
     }
 
     if (static_cast<long long>(data.size()) != total)

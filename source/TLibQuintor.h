@@ -18,6 +18,9 @@
 #include <string>
 #include <utility>
 #include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 // Internal consistency check that stays active in every build type: a failed
 // check names the source file and line and aborts.
@@ -74,6 +77,54 @@ inline unsigned popcount64(uint64_t x) {
     x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
     x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
     return static_cast<unsigned>((x * 0x0101010101010101ull) >> 56);
+}
+
+// The two counting loops over site words: counts[j] += the bits of
+// words[j] & mask; together[i] += the bits of x_i & x_(i+1) & mask, where
+// x_i = words[i] ^ flips[i]. Processors that have an instruction for it
+// count the bits with it (the same counts, sooner).
+inline void addOnesPortable(const uint64_t *words, size_t n, uint64_t mask, uint32_t *counts) {
+    for (size_t j = 0; j < n; ++j) counts[j] += popcount64(words[j] & mask);
+}
+inline void addPairsPortable(const uint64_t *words, const uint64_t *flips, size_t n, uint64_t mask,
+                             uint32_t *together) {
+    for (size_t i = 0; i + 1 < n; ++i)
+        together[i] += popcount64((words[i] ^ flips[i]) & (words[i + 1] ^ flips[i + 1]) & mask);
+}
+#if defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("popcnt"))) inline void addOnesInstruction(const uint64_t *words, size_t n,
+                                                                 uint64_t mask, uint32_t *counts) {
+    for (size_t j = 0; j < n; ++j) counts[j] += static_cast<uint32_t>(__builtin_popcountll(words[j] & mask));
+}
+__attribute__((target("popcnt"))) inline void addPairsInstruction(const uint64_t *words,
+                                                                  const uint64_t *flips, size_t n,
+                                                                  uint64_t mask, uint32_t *together) {
+    for (size_t i = 0; i + 1 < n; ++i)
+        together[i] += static_cast<uint32_t>(
+            __builtin_popcountll((words[i] ^ flips[i]) & (words[i + 1] ^ flips[i + 1]) & mask));
+}
+inline bool popcountInstruction() {
+    static const bool present = __builtin_cpu_supports("popcnt");
+    return present;
+}
+#else
+inline void addOnesInstruction(const uint64_t *words, size_t n, uint64_t mask, uint32_t *counts) {
+    addOnesPortable(words, n, mask, counts);
+}
+inline void addPairsInstruction(const uint64_t *words, const uint64_t *flips, size_t n, uint64_t mask,
+                                uint32_t *together) {
+    addPairsPortable(words, flips, n, mask, together);
+}
+inline bool popcountInstruction() { return false; }
+#endif
+inline void addOnes(const uint64_t *words, size_t n, uint64_t mask, uint32_t *counts) {
+    if (popcountInstruction()) addOnesInstruction(words, n, mask, counts);
+    else addOnesPortable(words, n, mask, counts);
+}
+inline void addPairs(const uint64_t *words, const uint64_t *flips, size_t n, uint64_t mask,
+                     uint32_t *together) {
+    if (popcountInstruction()) addPairsInstruction(words, flips, n, mask, together);
+    else addPairsPortable(words, flips, n, mask, together);
 }
 
 // Index of the slice holding the row (row < rowCount).
@@ -173,6 +224,25 @@ inline void transposeBits64(uint64_t a[64]) {
     // Swaps, for blocks of j rows and j columns, the upper right block
     // with the lower left one; halving j each time.
     for (unsigned j = 32; j != 0; j >>= 1, mask ^= mask << j) {
+#ifdef __SSE2__
+        // Two rows at a time while the blocks hold two rows or more.
+        if (j >= 2) {
+            const __m128i blockMask = _mm_set1_epi64x(static_cast<long long>(mask));
+            const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(j));
+            for (unsigned first = 0; first < 64; first += 2 * j) {
+                for (unsigned k = first; k < first + j; k += 2) {
+                    __m128i *upper = reinterpret_cast<__m128i *>(a + k);
+                    __m128i *lower = reinterpret_cast<__m128i *>(a + k + j);
+                    const __m128i u = _mm_loadu_si128(upper);
+                    const __m128i l = _mm_loadu_si128(lower);
+                    const __m128i t = _mm_and_si128(_mm_xor_si128(_mm_srl_epi64(u, shift), l), blockMask);
+                    _mm_storeu_si128(upper, _mm_xor_si128(u, _mm_sll_epi64(t, shift)));
+                    _mm_storeu_si128(lower, _mm_xor_si128(l, t));
+                }
+            }
+            continue;
+        }
+#endif
         for (unsigned first = 0; first < 64; first += 2 * j) {
             uint64_t *upper = a + first;
             uint64_t *lower = a + first + j;
@@ -248,10 +318,7 @@ inline void countOnesAt(const HaplotypeMatrix &matrix, size_t firstRow, size_t e
     forEachSliceOfRows(matrix, firstRow, endRow, [&](const HaplotypeSlice &slice, uint64_t mask) {
         if (slice.sites.size() <= firstSite) return;
         const size_t sites = std::min(slice.sites.size() - firstSite, counts.size());
-        const uint64_t *word = slice.sites.data() + firstSite;
-        uint32_t *count = counts.data();
-        for (size_t j = 0; j < sites; ++j)
-            count[j] += static_cast<uint32_t>(popcount64(word[j] & mask));
+        addOnes(slice.sites.data() + firstSite, sites, mask, counts.data());
     });
 }
 
@@ -849,20 +916,20 @@ inline void computeSeqDrsq_L(const std::vector<bool> &references,
     // Rows carrying the reference allele at both SNPs of each pair: the
     // cells equal to the reference allele are the word itself (reference 1)
     // or its complement (reference 0).
+    // Sites are taken a chunk at a time (overlapping by one, for the pair
+    // that crosses), with the flips of the chunk's reference flags.
     std::vector<uint32_t> together(S - 1, 0);
-    forEachSliceOfRows(data, static_cast<std::size_t>(ini), static_cast<std::size_t>(ini + n),
-                       [&](const HaplotypeSlice &slice, uint64_t mask) {
-        QUINTOR_CHECK(slice.sites.size() == S);
-        const uint64_t *word = slice.sites.data();
-        std::vector<bool>::const_iterator reference = references.begin();
-        uint64_t previous = *reference ? word[0] : ~word[0];
-        ++reference;
-        for (std::size_t i = 1; i < S; ++i, ++reference) {
-            const uint64_t current = *reference ? word[i] : ~word[i];
-            together[i - 1] += popcount64(previous & current & mask);
-            previous = current;
-        }
-    });
+    const std::size_t chunk = 4096;
+    std::vector<uint64_t> flips(chunk + 1);
+    for (std::size_t first = 0; first + 1 < S; first += chunk) {
+        const std::size_t count = std::min(chunk + 1, S - first);
+        for (std::size_t i = 0; i < count; ++i) flips[i] = references[first + i] ? 0 : ~uint64_t(0);
+        forEachSliceOfRows(data, static_cast<std::size_t>(ini), static_cast<std::size_t>(ini + n),
+                           [&](const HaplotypeSlice &slice, uint64_t mask) {
+            QUINTOR_CHECK(slice.sites.size() == S);
+            addPairs(slice.sites.data() + first, flips.data(), count, mask, together.data() + first);
+        });
+    }
 
     for (std::size_t i = 0; i + 1 < S; ++i) {
         const double x11 = static_cast<double>(together[i]) / n;

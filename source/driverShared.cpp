@@ -265,6 +265,7 @@ void orderColumnsByPosition(AnalysisData &a, size_t p) {
     std::stable_sort(order.begin(), order.end(),
                      [&positions](size_t x, size_t y) { return positions[x] < positions[y]; });
     auto permute = [&order](auto &values) {
+        QUINTOR_CHECK(values.size() >= order.size());
         auto original = values;
         for (size_t i = 0; i < order.size(); ++i) values[i] = original[order[i]];
     };
