@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iostream>
 #include <numeric>
+#include <utility>
 
 namespace {
 
@@ -19,6 +20,52 @@ double fstOfRank(std::vector<double> &values, size_t first, size_t rank) {
     std::nth_element(values.begin() + static_cast<std::ptrdiff_t>(first),
                      values.begin() + static_cast<std::ptrdiff_t>(rank), values.end());
     return values[rank];
+}
+
+// The Fst of two ranks (from 0, rank1 <= rank2) in ascending order, found
+// by counting the distinct values, which haplotype counts keep few. False
+// (nothing found) when there are many, or values that are not numbers.
+bool fstOfRanksByCounting(const std::vector<FstEntry> &fstdistrib, size_t rank1, size_t rank2,
+                          double &value1, double &value2) {
+    const size_t slots = 1 << 16, most = slots / 2;
+    std::vector<double> keys(slots);
+    std::vector<uint32_t> counts(slots, 0);
+    size_t distinct = 0;
+    for (const FstEntry &entry : fstdistrib) {
+        const double x = entry.fst;
+        if (x != x) return false;
+        uint64_t bits;
+        std::memcpy(&bits, &x, sizeof bits);
+        size_t slot = static_cast<size_t>((bits * 0x9E3779B97F4A7C15ull) >> 48);
+        while (counts[slot] != 0 && std::memcmp(&keys[slot], &x, sizeof x) != 0) slot = (slot + 1) % slots;
+        if (counts[slot] == 0) {
+            if (++distinct > most) return false;
+            keys[slot] = x;
+        }
+        ++counts[slot];
+    }
+    std::vector<std::pair<double, uint32_t>> values;
+    values.reserve(distinct);
+    for (size_t slot = 0; slot < slots; ++slot)
+        if (counts[slot] != 0) values.emplace_back(keys[slot], counts[slot]);
+    std::sort(values.begin(), values.end(),
+              [](const std::pair<double, uint32_t> &x, const std::pair<double, uint32_t> &y) {
+                  return x.first < y.first;
+              });
+    size_t below = 0;  // values of lower rank
+    bool found1 = false;
+    for (const std::pair<double, uint32_t> &value : values) {
+        below += value.second;
+        if (!found1 && rank1 < below) {
+            value1 = value.first;
+            found1 = true;
+        }
+        if (rank2 < below) {
+            value2 = value.first;
+            return true;
+        }
+    }
+    return false;
 }
 
 // The name of site i: its entry of `names`, or its position's name.
@@ -42,10 +89,13 @@ void findPositiveOutliers(const std::vector<FstEntry> &fstdistrib, const std::ve
     if (n == 0) return;
     QUINTOR_CHECK(positions.size() >= n && (names.empty() || names.size() >= n));
     out.reserve(n / 4);
-    std::vector<double> values(n);
-    for (size_t i = 0; i < n; ++i) values[i] = fstdistrib[i].fst;
-    const double q1 = fstOfRank(values, 0, n / 4);
-    const double q3 = fstOfRank(values, n / 4, n / 2 + n / 4);
+    double q1 = 0.0, q3 = 0.0;
+    if (!fstOfRanksByCounting(fstdistrib, n / 4, n / 2 + n / 4, q1, q3)) {
+        std::vector<double> values(n);
+        for (size_t i = 0; i < n; ++i) values[i] = fstdistrib[i].fst;
+        q1 = fstOfRank(values, 0, n / 4);
+        q3 = fstOfRank(values, n / 4, n / 2 + n / 4);
+    }
     const double threshold = (q3 - q1) * k + q3;
     // Outliers in column order; the caller sorts them by Fst.
     for (size_t i = 0; i < n; ++i)

@@ -77,8 +77,9 @@ void keepCommonSites(HaplotypeMatrix &matrix, const int p, const std::vector<int
             else eraseIndices(sites, dropped);
         }
     }
-    eraseIndices(freqs, dropped);
-    eraseIndices(positions, dropped);
+    keepMarkedElements(freqs, first, keep);
+    if (positions.size() == keep.size() + first) keepMarkedElements(positions, first, keep);
+    else eraseIndices(positions, dropped);
 }
 
 std::vector<std::vector<bool>> computePopulationReferences(const HaplotypeMatrix &matrix,
