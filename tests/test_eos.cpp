@@ -172,6 +172,26 @@ TEST(FindPositiveOutliers, ThirdQuartileWhenTheCountIsThreeModuloFour) {
     EXPECT_EQ(ids, (std::vector<std::string>{"s0", "s10"}));
 }
 
+TEST(FindPositiveOutliers, ManyDistinctValuesAsFewOnes) {
+    // 40001 distinct values (too many to count one by one), in a scrambled
+    // order: Q1 is rank 10000, Q3 rank 30000; k = 0 keeps the 10000 above.
+    const size_t n = 40001;
+    std::vector<double> fsts(n);
+    for (size_t i = 0; i < n; ++i) fsts[(i * 7919) % n] = static_cast<double>(i) / n;
+    std::vector<SiteRecord> out;
+    findPositiveOutliers(entries(fsts), columnPositions(n), {}, 0.0, out);
+    ASSERT_EQ(out.size(), 10000u);
+    for (const SiteRecord &r : out) ASSERT_GT(r.fst, 30000.0 / n);
+    // k = 0.5: threshold 0.5 * (30000 - 10000) / n + 30000 / n.
+    findPositiveOutliers(entries(fsts), columnPositions(n), {}, 0.5, out);
+    EXPECT_EQ(out.size(), 0u);
+    // Names left empty are the positions' 12-digit texts.
+    findPositiveOutliers(entries({0.0, 0.0, 0.0, 0.9, 0.0, 0.0, 0.0, 0.0}),
+                         {1, 2, 3, 123456789.25, 5, 6, 7, 8}, {}, 3.0, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].id, "123456789.25");
+}
+
 TEST(SortByFst, EqualFstKeepTheirOrder) {
     std::vector<SiteRecord> records;
     for (const auto &r : std::vector<std::pair<std::string, double>>{
