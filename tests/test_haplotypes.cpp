@@ -143,7 +143,7 @@ TEST(HaplotypeMatrixWords, FillingCountingCuttingFstAndLDAtWordEdges) {
     }
 }
 
-TEST(HaplotypeMatrixWords, PopulationsOfOwnLengthAndAClearedMatrix) {
+TEST(HaplotypeMatrixWords, PopulationsOfOwnLengthAClearedMatrixAndBitCounts) {
     // Population 0's rows are longer than population 1's until the cut.
     HaplotypeMatrix m = matrixOfRows({"10110", "01101", "110", "011", "101"});
     EXPECT_EQ(rowLength(m, 1), 5u);
@@ -154,4 +154,22 @@ TEST(HaplotypeMatrixWords, PopulationsOfOwnLengthAndAClearedMatrix) {
     m.clear();
     EXPECT_TRUE(m.empty());
     EXPECT_TRUE(m.slices.empty());
+
+    // Both ways of counting bits give the same counts.
+    std::vector<uint64_t> words(300), flips(300);
+    uint64_t state = 88172645463325252ull;
+    for (size_t i = 0; i < words.size(); ++i) {
+        state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+        words[i] = state;
+        flips[i] = (state >> 3) % 2 ? ~uint64_t(0) : 0;
+    }
+    std::vector<uint32_t> portable(300, 1), instruction(300, 1);
+    addOnesPortable(words.data(), words.size(), 0xF0F0FFFF0000FFFFull, portable.data());
+    addOnesInstruction(words.data(), words.size(), 0xF0F0FFFF0000FFFFull, instruction.data());
+    EXPECT_EQ(portable, instruction);
+    addPairsPortable(words.data(), flips.data(), words.size(), ~uint64_t(0) >> 5, portable.data());
+    addPairsInstruction(words.data(), flips.data(), words.size(), ~uint64_t(0) >> 5, instruction.data());
+    EXPECT_EQ(portable, instruction);
+    EXPECT_EQ(popcount64(~uint64_t(0)), 64u);
+    EXPECT_EQ(popcount64(0x8000000000000001ull), 2u);
 }
