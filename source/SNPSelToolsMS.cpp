@@ -118,24 +118,45 @@ bool shortDecimal(const char *text, const char *end, double &value, const char *
     static const double powers[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                       1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                       1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const uint64_t limit = 1000000000000000ull;  // 10^15: more than 15 digits from the first non-zero
     const bool negative = text < end && *text == '-';
     if (negative) ++text;
     uint64_t digits = 0;
-    int significant = 0, decimals = -1, seen = 0;
-    for (; text < end; ++text) {
-        if (*text == '.' && decimals < 0) {
-            decimals = 0;
-            continue;
+    // Digits from `text` on, eight at a time where it can; false when they
+    // pass the limit.
+    auto readDigits = [&](int &count) {
+        const char *first = text;
+        while (end - text >= 8) {
+            uint64_t chunk;
+            std::memcpy(&chunk, text, 8);
+            const uint64_t high = 0xF0F0F0F0F0F0F0F0ull;
+            if (((chunk & high) | (((chunk + 0x0606060606060606ull) & high) >> 4)) != 0x3333333333333333ull)
+                break;
+            if (digits >= limit / 10000) return false;
+            // The eight digits' value: pairs, then fours, then all eight.
+            chunk -= 0x3030303030303030ull;
+            chunk = chunk * 10 + (chunk >> 8);
+            chunk = (((chunk & 0x000000FF000000FFull) * 0x000F424000000064ull) +
+                     (((chunk >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >> 32;
+            digits = digits * 100000000 + (chunk & 0xFFFFFFFFull);
+            text += 8;
         }
-        if (*text < '0' || *text > '9') break;
-        ++seen;
-        if (decimals >= 0) ++decimals;
-        if (significant > 0 || *text != '0') ++significant;
-        digits = digits * 10 + static_cast<uint64_t>(*text - '0');
+        for (; text < end && static_cast<unsigned char>(*text - '0') <= 9; ++text) {
+            if (digits >= limit) return false;
+            digits = digits * 10 + static_cast<unsigned char>(*text - '0');
+        }
+        count = static_cast<int>(text - first);
+        return true;
+    };
+    int whole = 0, decimals = 0;
+    if (!readDigits(whole)) return false;
+    if (text < end && *text == '.') {
+        ++text;
+        if (!readDigits(decimals)) return false;
     }
     stop = text;
-    if (seen == 0 || significant > 15 || decimals > 22) return false;
-    value = static_cast<double>(digits) / powers[decimals < 0 ? 0 : decimals];
+    if (whole + decimals == 0 || digits >= limit || decimals > 22) return false;
+    value = static_cast<double>(digits) / powers[decimals];
     if (negative) value = -value;
     return true;
 }
