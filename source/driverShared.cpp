@@ -173,8 +173,9 @@ void reportNoCommons(const Settings &s, RunContext &context, const AnalysisData 
 void collectCommons(const Settings &s, AnalysisData &a) {
     const std::vector<double> &pos0 = a.snpositions[0];
     const std::vector<double> &pos1 = a.snpositions[1];
-    // Column of population 1 holding a position (its first such column):
-    // by binary search when population 1's positions ascend, else by hash.
+    // Column of population 1 holding a position (its first such column): by
+    // a forward walk when both populations' positions ascend, by binary
+    // search when population 1's alone do, else by hash.
     auto ascends = [](const std::vector<double> &positions) {
         return std::is_sorted(positions.begin(), positions.end()) &&
                std::none_of(positions.begin(), positions.end(), [](double x) { return x != x; });
