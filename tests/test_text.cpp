@@ -153,7 +153,7 @@ TEST(CutAtPattern, EmptyPatternIsFoundAtEitherEnd) {
 // eraseIndices, findElementInSorted, countAlleleStates
 // ---------------------------------------------------------------------------
 
-TEST(EraseIndices, RowOfCells) {
+TEST(EraseIndices, HaplotypeRow) {
     const std::deque<char> row = {0, 1, 0, 1, 1};
     std::deque<char> cut = row;
     eraseIndices(cut, {1, 3});
