@@ -5,19 +5,29 @@
 #include "SNPSelTools.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
 #include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
 #include <iostream>
+#include <system_error>
 #include <utility>
+#include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
 const char *const dashLine = "------------------------------------------------------------\n";
 
-// An ms file being read, with the number of lines read so far.
+// An ms file being read, with the number of lines read so far. The stream
+// reads through a buffer large enough for few reads of long sample lines.
 struct MsInput {
+    std::vector<char> buffer = std::vector<char>(1 << 18);
     std::ifstream stream;
     std::string fullName;
     long long lineNumber = 0;
@@ -96,11 +106,71 @@ int segsitesCount(const MsInput &in, const std::string &line) {
 
 // Converts the word [begin, end) of the line as the C library's strtod reads
 // a text of its own (leading numeric part; none gives 0.0).
+// A decimal number without exponent of at most 15 significant digits, of
+// which at most 22 after the point, as the ms positions are: its digits N
+// and 10^k are exact doubles, so N / 10^k is the correctly rounded value, the
+// one strtod gives. Reads from `text` up to the first character that cannot
+// continue the number (`stop`); false when what it read is no such number.
+bool shortDecimal(const char *text, const char *end, double &value, const char *&stop) {
+    static const double powers[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const uint64_t limit = 1000000000000000ull;  // 10^15: more than 15 digits from the first non-zero
+    const bool negative = text < end && *text == '-';
+    if (negative) ++text;
+    uint64_t digits = 0;
+    // Digits from `text` on, eight at a time where it can; false when they
+    // pass the limit.
+    auto readDigits = [&](int &count) {
+        const char *first = text;
+        while (end - text >= 8) {
+            uint64_t chunk;
+            std::memcpy(&chunk, text, 8);
+            const uint64_t high = 0xF0F0F0F0F0F0F0F0ull;
+            if (((chunk & high) | (((chunk + 0x0606060606060606ull) & high) >> 4)) != 0x3333333333333333ull)
+                break;
+            if (digits >= limit / 10000) return false;
+            // The eight digits' value: pairs, then fours, then all eight.
+            chunk -= 0x3030303030303030ull;
+            chunk = chunk * 10 + (chunk >> 8);
+            chunk = (((chunk & 0x000000FF000000FFull) * 0x000F424000000064ull) +
+                     (((chunk >> 16) & 0x000000FF000000FFull) * 0x0000271000000001ull)) >> 32;
+            digits = digits * 100000000 + (chunk & 0xFFFFFFFFull);
+            text += 8;
+        }
+        for (; text < end && static_cast<unsigned char>(*text - '0') <= 9; ++text) {
+            if (digits >= limit) return false;
+            digits = digits * 10 + static_cast<unsigned char>(*text - '0');
+        }
+        count = static_cast<int>(text - first);
+        return true;
+    };
+    int whole = 0, decimals = 0;
+    if (!readDigits(whole)) return false;
+    if (text < end && *text == '.') {
+        ++text;
+        if (!readDigits(decimals)) return false;
+    }
+    stop = text;
+    if (whole + decimals == 0 || digits >= limit || decimals > 22) return false;
+    value = static_cast<double>(digits) / powers[decimals];
+    if (negative) value = -value;
+    return true;
+}
+
 double wordToDouble(const std::string &line, size_t begin, size_t end) {
+    // A plain decimal number, read whole, is read the same (correctly
+    // rounded) by from_chars, and much faster.
+    double value = 0.0;
+    const char *stop = nullptr;
+    if (shortDecimal(line.data() + begin, line.data() + end, value, stop) && stop == line.data() + end)
+        return value;
+    const std::from_chars_result read = std::from_chars(line.data() + begin, line.data() + end, value);
+    if (read.ec == std::errc() && read.ptr == line.data() + end) return value;
     const char *start = line.c_str() + begin;
     if (*start != '\f' && *start != '\v') {
         char *stop = nullptr;
-        const double value = std::strtod(start, &stop);
+        value = std::strtod(start, &stop);
         if (stop <= line.c_str() + end) return value;
     }
     // strtod would skip the form feed or vertical tab into the next word.
@@ -116,14 +186,102 @@ bool parsePositions(const std::string &line, int segsites, std::vector<double> &
         return false;
     if (segsites > 0)
         positions.reserve(std::min(static_cast<size_t>(segsites), line.size() / 2 + 1));
-    while (nextWord(line, from, begin, end)) positions.push_back(wordToDouble(line, begin, end));
+    const char *const lineEnd = line.data() + line.size();
+    while (true) {
+        while (from < line.size() && isWordSeparator(line[from])) ++from;
+        if (from == line.size()) break;
+        // A short decimal ending the word is read in the same pass.
+        double value = 0.0;
+        const char *stop = nullptr;
+        if (shortDecimal(line.data() + from, lineEnd, value, stop) &&
+            (stop == lineEnd || isWordSeparator(*stop))) {
+            positions.push_back(value);
+            from = static_cast<size_t>(stop - line.data());
+            continue;
+        }
+        nextWord(line, from, begin, end);
+        positions.push_back(wordToDouble(line, begin, end));
+    }
     return true;
 }
 
-// Appends the characters [begin, end) of the line as a row: 1 for '1', else 0.
-void appendRow(std::string &line, size_t begin, size_t end, HaplotypeMatrix &data) {
-    for (size_t i = begin; i < end; ++i) line[i] = static_cast<char>(line[i] == '1');
-    appendHaplotype(data, line.data() + begin, end - begin);
+// Sample lines turned into rows of bits (bit s % 64 of word s / 64 is the
+// cell of site s: 1 for '1', else 0), handed to the matrix 64 rows at a time
+// and at the end of each population, so that a population's rows start a
+// slice of their own.
+struct RowPacker {
+    size_t sites = 0;
+    size_t stride = 0; // words per row
+    size_t rows = 0;   // rows waiting
+    std::vector<uint64_t> bits;
+};
+
+// Every row written fills its words, so the buffer is only sized (and kept
+// from one population to the next).
+void startRows(RowPacker &packer, size_t sites) {
+    packer.sites = sites;
+    packer.stride = (sites + 63) / 64;
+    packer.rows = 0;
+    if (packer.bits.size() < 64 * packer.stride) packer.bits.resize(64 * packer.stride);
+}
+
+// Room for a positions line of S positions, so that reading it takes no
+// repeated growth (a bound keeps a wrong S from asking too much).
+void reservePositionsLine(std::string &line, int segsites) {
+    const size_t positions = static_cast<size_t>(std::min(std::max(segsites, 0), 1 << 24));
+    line.reserve(16 + 16 * positions);
+}
+
+void flushRows(RowPacker &packer, HaplotypeMatrix &data) {
+    if (packer.rows == 0) return;
+    appendHaplotypeBits(data, packer.bits.data(), packer.rows, packer.stride, packer.sites);
+    packer.rows = 0;
+}
+
+#ifdef __SSE2__
+// Bit k is set when byte k of the 64 bytes is '1'.
+inline uint64_t onesOfSixtyFour(const char *text) {
+    const __m128i one = _mm_set1_epi8('1');
+    uint64_t bits = 0;
+    for (unsigned k = 0; k < 4; ++k) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + 16 * k));
+        const uint64_t mask = static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, one)));
+        bits |= mask << (16 * k);
+    }
+    return bits;
+}
+#else
+// Bit k is set when byte k of the eight bytes is '1'.
+inline uint64_t onesOfEight(const char *text) {
+    uint64_t x;
+    std::memcpy(&x, text, 8);
+    const uint64_t t = x ^ 0x3131313131313131ull; // zero bytes where '1'
+    const uint64_t low = (t & 0x7F7F7F7F7F7F7F7Full) + 0x7F7F7F7F7F7F7F7Full;
+    const uint64_t zero = ~(low | t) & 0x8080808080808080ull; // high bit of each zero byte
+    // Gathers the eight high bits, byte k's into bit k.
+    return ((zero >> 7) * 0x0102040810204080ull) >> 56;
+}
+
+inline uint64_t onesOfSixtyFour(const char *text) {
+    uint64_t bits = 0;
+    for (unsigned k = 0; k < 8; ++k) bits |= onesOfEight(text + 8 * k) << (8 * k);
+    return bits;
+}
+#endif
+
+// Adds the characters [begin, begin + sites) of the line as the next row.
+void appendRow(const std::string &line, size_t begin, RowPacker &packer, HaplotypeMatrix &data) {
+    const char *cells = line.data() + begin;
+    uint64_t *word = packer.bits.data() + packer.rows * packer.stride;
+    const size_t full = packer.sites / 64;
+    for (size_t w = 0; w < full; ++w, cells += 64) word[w] = onesOfSixtyFour(cells);
+    if (full < packer.stride) {
+        uint64_t bits = 0;
+        for (size_t s = 0; s < packer.sites - full * 64; ++s)
+            bits |= static_cast<uint64_t>(cells[s] == '1') << s;
+        word[full] = bits;
+    }
+    if (++packer.rows == 64) flushRows(packer, data);
 }
 
 // Ends the process when the file ends before a block's sample lines do.
@@ -174,7 +332,9 @@ std::string dataSizeMessage(const std::string &fullName, size_t rows, long long 
 // from a carriage return at the end (a file with DOS line ends). `sampleLine`
 // goes on counting across both populations.
 void readTwoSampleGroup(MsInput &in, std::string &line, int count, int segsites, int code,
-                        const std::string &pop, int &sampleLine, HaplotypeMatrix &data) {
+                        const std::string &pop, int &sampleLine, RowPacker &packer,
+                        HaplotypeMatrix &data) {
+    startRows(packer, static_cast<size_t>(std::max(segsites, 0)));
     for (int n = 0; n < count; ++n) {
         ++sampleLine;
         if (!readLine(in, line)) rejectTruncatedBlock(code, in, sampleLine, pop);
@@ -182,8 +342,9 @@ void readTwoSampleGroup(MsInput &in, std::string &line, int count, int segsites,
         if (length > 0 && line[length - 1] == '\r') --length;
         if (length != static_cast<size_t>(segsites))
             rejectFile(code, haploSizeMessage(sampleLine, pop, segsites, length));
-        appendRow(line, 0, length, data);
+        appendRow(line, 0, packer, data);
     }
+    flushRows(packer, data);
 }
 
 }  // namespace
@@ -191,6 +352,7 @@ void readTwoSampleGroup(MsInput &in, std::string &line, int count, int segsites,
 bool readMS(const std::string &path, const std::string &fileName, int &sample,
             HaplotypeMatrix &data, std::vector<std::vector<double>> &snpositions) {
     MsInput in;
+    in.stream.rdbuf()->pubsetbuf(in.buffer.data(), static_cast<std::streamsize>(in.buffer.size()));
     if (!openInputFile(path, fileName, in.stream, false)) return false;
     in.fullName = path + fileName;
     snpositions.clear();
@@ -198,6 +360,7 @@ bool readMS(const std::string &path, const std::string &fileName, int &sample,
     std::vector<int> blocks;  // S of each block read so far
     std::string line;
     std::vector<double> positions;
+    RowPacker packer;
     while (findSegsitesLine(in, line)) {
         const int segsites = segsitesCount(in, line);
         blocks.push_back(segsites);
@@ -208,6 +371,7 @@ bool readMS(const std::string &path, const std::string &fileName, int &sample,
                               pop + "\n");
 
         std::cout << "Reading positions..." << std::endl;
+        reservePositionsLine(line, segsites);
         // The last line of the file stands for the positions line when none
         // begins with 'p'; an empty last line fails the check below.
         while (readLine(in, line) && (line.empty() || line[0] != 'p') && !in.stream.eof()) {
@@ -216,8 +380,10 @@ bool readMS(const std::string &path, const std::string &fileName, int &sample,
         checkPositions(wellFormed, positions, segsites, "pop " + pop);
         checkFinitePositions(in, positions, "pop " + pop + " of file " + in.fullName);
         snpositions.push_back(positions);
+        std::string().swap(line);  // a long positions line is not kept for the sample lines
 
         std::cout << "Reading sample of size " << sample << std::endl;
+        startRows(packer, static_cast<size_t>(std::max(segsites, 0)));
         for (int j = 1; j <= sample; ++j) {
             if (!readLine(in, line)) rejectTruncatedBlock(4, in, j, pop);
             size_t begin = 0, end = line.size();
@@ -225,8 +391,9 @@ bool readMS(const std::string &path, const std::string &fileName, int &sample,
             while (end > begin && isBlankCharacter(line[end - 1])) --end;
             if (end - begin != static_cast<size_t>(segsites))
                 rejectFile(4, haploSizeMessage(j, pop, segsites, end - begin));
-            appendRow(line, begin, end, data);
+            appendRow(line, begin, packer, data);
         }
+        flushRows(packer, data);
     }
     if (blocks.empty()) return false;
 
@@ -242,6 +409,7 @@ bool readMSTwoSamples(const std::string &path, const std::string &fileName, int 
                       int &sample, int &sample2, HaplotypeMatrix &data,
                       std::vector<std::vector<double>> &snpositions) {
     MsInput in;
+    in.stream.rdbuf()->pubsetbuf(in.buffer.data(), static_cast<std::streamsize>(in.buffer.size()));
     if (!openInputFile(path, fileName, in.stream, false)) return false;
     in.fullName = path + fileName;
     snpositions.clear();
@@ -256,6 +424,7 @@ bool readMSTwoSamples(const std::string &path, const std::string &fileName, int 
                           toString(1) + "\n");
 
     std::cout << "Reading positions..." << std::endl;
+    reservePositionsLine(line, segsites);
     bool positionsFound = false;
     while (readLine(in, line) && !in.stream.eof()) {
         if (!line.empty() && line[0] == 'p') {
@@ -269,6 +438,7 @@ bool readMSTwoSamples(const std::string &path, const std::string &fileName, int 
         const bool wellFormed = parsePositions(line, segsites, positions);
         checkPositions(wellFormed, positions, segsites, "file " + in.fullName);
         checkFinitePositions(in, positions, "file " + in.fullName);
+        std::string().swap(line);  // a long positions line is not kept for the sample lines
 
         // Each position must exceed the one before it; one that does not is
         // moved up by 1e-07 (once, without a further check). Every note is
@@ -292,11 +462,12 @@ bool readMSTwoSamples(const std::string &path, const std::string &fileName, int 
 
         snpositions[0] = positions;
         int sampleLine = 0;
+        RowPacker packer;
         std::cout << "Reading sample of size " << sample << std::endl;
-        readTwoSampleGroup(in, line, sample, segsites, 5, "0", sampleLine, data);
+        readTwoSampleGroup(in, line, sample, segsites, 5, "0", sampleLine, packer, data);
         snpositions[1] = std::move(positions);
         std::cout << "Reading sample of size " << sample2 << std::endl;
-        readTwoSampleGroup(in, line, sample2, segsites, 6, "1", sampleLine, data);
+        readTwoSampleGroup(in, line, sample2, segsites, 6, "1", sampleLine, packer, data);
     }
 
     if (static_cast<long long>(data.size()) != total)

@@ -11,13 +11,16 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <iostream>
 #include <limits>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 // Internal consistency check that stays active in every build type: a failed
 // check names the source file and line and aborts.
@@ -30,46 +33,310 @@
         }                                                                          \
     } while (0)
 
-// One sampled chromosome per row, one byte (0 or 1) per SNP column; the rows
-// of population 0 come first, then those of population 1. Each row is one
-// contiguous block of cells, so that the per-site passes over whole
-// chromosomes run at memory speed.
-typedef std::vector<char> HaplotypeRow;
-typedef std::deque<HaplotypeRow> HaplotypeMatrix;
+// ---------------------------------------------------------------------------
+// Haplotype matrix: one cell, 0 or 1, per sampled chromosome (row) and SNP
+// (site); the rows of population 0 come first, then those of population 1.
+// The rows are kept in slices of at most 64 consecutive rows that share one
+// number of sites. A slice holds one 64-bit word per site whose bit b is the
+// cell of row firstRow + b, so that the cells of a site are a few words:
+// counting, comparing and cutting sites work on whole words. Populations
+// may have different numbers of sites (until the unshared sites are cut).
+// ---------------------------------------------------------------------------
 
-// The readers fill the matrix through these two calls only, population after
-// population; `cells` holds one byte, 0 or 1, per cell.
+// The cells of one row as bytes 0 and 1, as a reader may gather them
+// before appending the row.
+typedef std::vector<char> HaplotypeRow;
+
+struct HaplotypeSlice {
+    size_t firstRow = 0;
+    size_t rows = 0;             // 1 .. 64
+    std::vector<uint64_t> sites; // one word per site
+};
+
+// One row seen as its cells: row[s] is 0 or 1, row.size() its sites.
+struct HaplotypeRowView {
+    const HaplotypeSlice *slice = nullptr;
+    unsigned bit = 0;
+    size_t size() const { return slice->sites.size(); }
+    char operator[](size_t site) const { return static_cast<char>((slice->sites[site] >> bit) & 1u); }
+};
+
+struct HaplotypeMatrix {
+    std::vector<HaplotypeSlice> slices; // in row order
+    size_t rowCount = 0;
+
+    size_t size() const { return rowCount; }
+    bool empty() const { return rowCount == 0; }
+    // Empties the matrix and gives its memory back.
+    void clear() {
+        std::vector<HaplotypeSlice>().swap(slices);
+        rowCount = 0;
+    }
+    HaplotypeRowView operator[](size_t row) const;
+};
+
+// Number of bits set (portable: the build targets no particular processor).
+inline unsigned popcount64(uint64_t x) {
+    x = x - ((x >> 1) & 0x5555555555555555ull);
+    x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+    x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<unsigned>((x * 0x0101010101010101ull) >> 56);
+}
+
+// The two counting loops over site words: counts[j] += the bits of
+// words[j] & mask; together[i] += the bits of x_i & x_(i+1) & mask, where
+// x_i = words[i] ^ flips[i]. Processors that have an instruction for it
+// count the bits with it (the same counts, sooner).
+inline void addOnesPortable(const uint64_t *words, size_t n, uint64_t mask, uint32_t *counts) {
+    for (size_t j = 0; j < n; ++j) counts[j] += popcount64(words[j] & mask);
+}
+inline void addPairsPortable(const uint64_t *words, const uint64_t *flips, size_t n, uint64_t mask,
+                             uint32_t *together) {
+    for (size_t i = 0; i + 1 < n; ++i)
+        together[i] += popcount64((words[i] ^ flips[i]) & (words[i + 1] ^ flips[i + 1]) & mask);
+}
+#if defined(__GNUC__) && defined(__x86_64__)
+__attribute__((target("popcnt"))) inline void addOnesInstruction(const uint64_t *words, size_t n,
+                                                                 uint64_t mask, uint32_t *counts) {
+    for (size_t j = 0; j < n; ++j) counts[j] += static_cast<uint32_t>(__builtin_popcountll(words[j] & mask));
+}
+__attribute__((target("popcnt"))) inline void addPairsInstruction(const uint64_t *words,
+                                                                  const uint64_t *flips, size_t n,
+                                                                  uint64_t mask, uint32_t *together) {
+    for (size_t i = 0; i + 1 < n; ++i)
+        together[i] += static_cast<uint32_t>(
+            __builtin_popcountll((words[i] ^ flips[i]) & (words[i + 1] ^ flips[i + 1]) & mask));
+}
+inline bool popcountInstruction() {
+    static const bool present = __builtin_cpu_supports("popcnt");
+    return present;
+}
+#else
+inline void addOnesInstruction(const uint64_t *words, size_t n, uint64_t mask, uint32_t *counts) {
+    addOnesPortable(words, n, mask, counts);
+}
+inline void addPairsInstruction(const uint64_t *words, const uint64_t *flips, size_t n, uint64_t mask,
+                                uint32_t *together) {
+    addPairsPortable(words, flips, n, mask, together);
+}
+inline bool popcountInstruction() { return false; }
+#endif
+inline void addOnes(const uint64_t *words, size_t n, uint64_t mask, uint32_t *counts) {
+    if (popcountInstruction()) addOnesInstruction(words, n, mask, counts);
+    else addOnesPortable(words, n, mask, counts);
+}
+inline void addPairs(const uint64_t *words, const uint64_t *flips, size_t n, uint64_t mask,
+                     uint32_t *together) {
+    if (popcountInstruction()) addPairsInstruction(words, flips, n, mask, together);
+    else addPairsPortable(words, flips, n, mask, together);
+}
+
+// Index of the slice holding the row (row < rowCount).
+inline size_t sliceOfRow(const HaplotypeMatrix &matrix, size_t row) {
+    QUINTOR_CHECK(row < matrix.rowCount);
+    const auto after = std::upper_bound(
+        matrix.slices.begin(), matrix.slices.end(), row,
+        [](size_t r, const HaplotypeSlice &slice) { return r < slice.firstRow; });
+    return static_cast<size_t>(after - matrix.slices.begin()) - 1;
+}
+
+inline HaplotypeRowView HaplotypeMatrix::operator[](size_t row) const {
+    const HaplotypeSlice &slice = slices[sliceOfRow(*this, row)];
+    return HaplotypeRowView{&slice, static_cast<unsigned>(row - slice.firstRow)};
+}
+
+// Number of sites of a row (0 for a row the matrix does not hold).
+inline size_t rowLength(const HaplotypeMatrix &matrix, size_t row) {
+    return row < matrix.rowCount ? matrix[row].size() : 0;
+}
+
+// The bits of a slice's rows that lie in [firstRow, endRow).
+inline uint64_t sliceRowMask(const HaplotypeSlice &slice, size_t firstRow, size_t endRow) {
+    const size_t from = firstRow > slice.firstRow ? firstRow - slice.firstRow : 0;
+    const size_t to = std::min(endRow, slice.firstRow + slice.rows) - slice.firstRow;
+    if (from >= to) return 0;
+    const uint64_t upTo = to == 64 ? ~uint64_t(0) : (uint64_t(1) << to) - 1;
+    return upTo & ~((uint64_t(1) << from) - 1);
+}
+
+// Calls visit(slice, mask) for every slice holding rows of [firstRow,
+// endRow), with the mask of those rows.
+template <typename Visit>
+void forEachSliceOfRows(const HaplotypeMatrix &matrix, size_t firstRow, size_t endRow, Visit visit) {
+    endRow = std::min(endRow, matrix.rowCount);
+    if (firstRow >= endRow) return;
+    for (size_t i = sliceOfRow(matrix, firstRow); i < matrix.slices.size(); ++i) {
+        const HaplotypeSlice &slice = matrix.slices[i];
+        if (slice.firstRow >= endRow) break;
+        visit(slice, sliceRowMask(slice, firstRow, endRow));
+    }
+}
+
+// A new slice for `rows` rows of `sites` sites (all 0) after the last row.
+inline HaplotypeSlice &startSlice(HaplotypeMatrix &matrix, size_t rows, size_t sites) {
+    HaplotypeSlice slice;
+    slice.firstRow = matrix.rowCount;
+    slice.rows = rows;
+    slice.sites.assign(sites, 0);
+    matrix.slices.push_back(std::move(slice));
+    matrix.rowCount += rows;
+    return matrix.slices.back();
+}
+
+// The readers fill the matrix through these calls, population after
+// population; `cells` holds one byte per cell, 0 or 1 (any other value
+// counts as 1).
 // A reader that delivers a haplotype per line appends it as the next row.
 inline void appendHaplotype(HaplotypeMatrix &matrix, const char *cells, size_t sites) {
-    matrix.emplace_back(cells, cells + sites);
-}
-// A reader that delivers a site per line appends it as the next site of the
-// population whose rows are [firstRow, firstRow + rows).
-inline void appendSite(HaplotypeMatrix &matrix, size_t firstRow, const char *cells, size_t rows) {
-    if (matrix.size() < firstRow + rows) matrix.resize(firstRow + rows);
-    for (size_t r = 0; r < rows; ++r) matrix[firstRow + r].push_back(cells[r]);
+    HaplotypeSlice *slice = matrix.slices.empty() ? nullptr : &matrix.slices.back();
+    if (slice == nullptr || slice->rows == 64 || slice->sites.size() != sites) {
+        slice = &startSlice(matrix, 1, sites);
+    } else {
+        ++slice->rows;
+        ++matrix.rowCount;
+    }
+    const unsigned bit = static_cast<unsigned>(slice->rows - 1);
+    uint64_t *word = slice->sites.data();
+    for (size_t s = 0; s < sites; ++s) word[s] |= static_cast<uint64_t>(cells[s] != 0) << bit;
 }
 
-// Counts, for each site j < counts.size(), the rows of [firstRow, endRow)
-// whose cell j is not 0 (rows shorter than the counts are counted as far as
-// they reach). Returns false when some counted cell holds a value other
-// than 0 or 1.
-inline bool countNonZeroCells(const HaplotypeMatrix &matrix, size_t firstRow, size_t endRow,
-                              std::vector<uint32_t> &counts) {
-    std::fill(counts.begin(), counts.end(), 0u);
-    unsigned char others = 0;
-    if (endRow > matrix.size()) endRow = matrix.size();
-    for (size_t r = firstRow; r < endRow; ++r) {
-        const HaplotypeRow &row = matrix[r];
-        const size_t sites = row.size() < counts.size() ? row.size() : counts.size();
-        const unsigned char *cell = reinterpret_cast<const unsigned char *>(row.data());
-        uint32_t *count = counts.data();
-        for (size_t j = 0; j < sites; ++j) {
-            count[j] += cell[j] != 0;
-            others |= static_cast<unsigned char>(cell[j] & 0xFE);
+// A reader that delivers a site per line appends it as the next site of the
+// population whose rows are [firstRow, firstRow + rows); the first call for
+// a population makes its rows, right after the rows already there.
+inline void appendSite(HaplotypeMatrix &matrix, size_t firstRow, const char *cells, size_t rows) {
+    if (rows == 0) return;
+    if (firstRow == matrix.rowCount) {
+        for (size_t done = 0; done < rows; done += 64) startSlice(matrix, std::min<size_t>(64, rows - done), 0);
+    }
+    QUINTOR_CHECK(firstRow + rows <= matrix.rowCount);
+    size_t i = sliceOfRow(matrix, firstRow);
+    for (size_t done = 0; done < rows; ++i) {
+        HaplotypeSlice &slice = matrix.slices[i];
+        QUINTOR_CHECK(slice.firstRow == firstRow + done && done + slice.rows <= rows);
+        uint64_t word = 0;
+        for (size_t b = 0; b < slice.rows; ++b)
+            word |= static_cast<uint64_t>(cells[done + b] != 0) << b;
+        slice.sites.push_back(word);
+        done += slice.rows;
+    }
+}
+
+// Transposes a 64 x 64 bit block: afterwards bit k of a[j] is the former
+// bit j of a[k].
+inline void transposeBits64(uint64_t a[64]) {
+    uint64_t mask = 0x00000000FFFFFFFFull;
+    // Swaps, for blocks of j rows and j columns, the upper right block
+    // with the lower left one; halving j each time.
+    for (unsigned j = 32; j != 0; j >>= 1, mask ^= mask << j) {
+#ifdef __SSE2__
+        // Two rows at a time while the blocks hold two rows or more.
+        if (j >= 2) {
+            const __m128i blockMask = _mm_set1_epi64x(static_cast<long long>(mask));
+            const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(j));
+            for (unsigned first = 0; first < 64; first += 2 * j) {
+                for (unsigned k = first; k < first + j; k += 2) {
+                    __m128i *upper = reinterpret_cast<__m128i *>(a + k);
+                    __m128i *lower = reinterpret_cast<__m128i *>(a + k + j);
+                    const __m128i u = _mm_loadu_si128(upper);
+                    const __m128i l = _mm_loadu_si128(lower);
+                    const __m128i t = _mm_and_si128(_mm_xor_si128(_mm_srl_epi64(u, shift), l), blockMask);
+                    _mm_storeu_si128(upper, _mm_xor_si128(u, _mm_sll_epi64(t, shift)));
+                    _mm_storeu_si128(lower, _mm_xor_si128(l, t));
+                }
+            }
+            continue;
+        }
+#endif
+        for (unsigned first = 0; first < 64; first += 2 * j) {
+            uint64_t *upper = a + first;
+            uint64_t *lower = a + first + j;
+            for (unsigned k = 0; k < j; ++k) {
+                const uint64_t t = ((upper[k] >> j) ^ lower[k]) & mask;
+                upper[k] ^= t << j;
+                lower[k] ^= t;
+            }
         }
     }
-    return others == 0;
+}
+
+// Appends up to 64 haplotypes given as packed rows, as a slice of its own:
+// row k's cell at site s is bit s % 64 of rowBits[k * stride + s / 64].
+inline void appendHaplotypeBits(HaplotypeMatrix &matrix, const uint64_t *rowBits, size_t rows,
+                                size_t stride, size_t sites) {
+    QUINTOR_CHECK(rows >= 1 && rows <= 64 && stride * 64 >= sites);
+    HaplotypeSlice &slice = startSlice(matrix, rows, 0);
+    slice.sites.reserve(sites);
+    uint64_t block[64];
+    for (size_t w = 0; w * 64 < sites; ++w) {
+        for (size_t k = 0; k < 64; ++k) block[k] = k < rows ? rowBits[k * stride + w] : 0;
+        transposeBits64(block);
+        const size_t count = std::min<size_t>(64, sites - w * 64);
+        slice.sites.insert(slice.sites.end(), block, block + count);
+    }
+}
+
+// Gives back the memory of every cell; the rows stay, with no site.
+inline void releaseSites(HaplotypeMatrix &matrix) {
+    for (HaplotypeSlice &slice : matrix.slices) std::vector<uint64_t>().swap(slice.sites);
+}
+
+// Makes a slice start at the row (unless one does, or the row is past the
+// matrix): the slice holding it is split in two.
+inline void splitSlicesAt(HaplotypeMatrix &matrix, size_t row) {
+    if (row == 0 || row >= matrix.rowCount) return;
+    const size_t i = sliceOfRow(matrix, row);
+    HaplotypeSlice &lower = matrix.slices[i];
+    if (lower.firstRow == row) return;
+    const unsigned below = static_cast<unsigned>(row - lower.firstRow);
+    HaplotypeSlice upper;
+    upper.firstRow = row;
+    upper.rows = lower.rows - below;
+    upper.sites.resize(lower.sites.size());
+    const uint64_t lowMask = (uint64_t(1) << below) - 1;
+    for (size_t s = 0; s < lower.sites.size(); ++s) {
+        upper.sites[s] = lower.sites[s] >> below;
+        lower.sites[s] &= lowMask;
+    }
+    lower.rows = below;
+    matrix.slices.insert(matrix.slices.begin() + static_cast<std::ptrdiff_t>(i + 1), std::move(upper));
+}
+
+// Index range [first, end) of the slices holding exactly the rows
+// [firstRow, endRow), after splitting the slices that cross its bounds.
+inline std::pair<size_t, size_t> isolateRows(HaplotypeMatrix &matrix, size_t firstRow, size_t endRow) {
+    endRow = std::min(endRow, matrix.rowCount);
+    if (firstRow >= endRow) return {0, 0};
+    splitSlicesAt(matrix, firstRow);
+    splitSlicesAt(matrix, endRow);
+    const size_t first = sliceOfRow(matrix, firstRow);
+    const size_t end = sliceOfRow(matrix, endRow - 1) + 1;
+    return {first, end};
+}
+
+// Counts, for each site firstSite + j (j < counts.size()), the rows of
+// [firstRow, endRow) whose cell there is 1 (rows shorter than that are
+// counted as far as they reach).
+inline void countOnesAt(const HaplotypeMatrix &matrix, size_t firstRow, size_t endRow,
+                        size_t firstSite, std::vector<uint32_t> &counts) {
+    std::fill(counts.begin(), counts.end(), 0u);
+    forEachSliceOfRows(matrix, firstRow, endRow, [&](const HaplotypeSlice &slice, uint64_t mask) {
+        if (slice.sites.size() <= firstSite) return;
+        const size_t sites = std::min(slice.sites.size() - firstSite, counts.size());
+        addOnes(slice.sites.data() + firstSite, sites, mask, counts.data());
+    });
+}
+
+// The same from site 0.
+inline void countOnes(const HaplotypeMatrix &matrix, size_t firstRow, size_t endRow,
+                      std::vector<uint32_t> &counts) {
+    countOnesAt(matrix, firstRow, endRow, 0, counts);
+}
+
+// The same; true, as every cell of the matrix is 0 or 1.
+inline bool countNonZeroCells(const HaplotypeMatrix &matrix, size_t firstRow, size_t endRow,
+                              std::vector<uint32_t> &counts) {
+    countOnes(matrix, firstRow, endRow, counts);
+    return true;
 }
 
 // Fst of one shared SNP and its Lk-test p-value (1.0 untested, 0.0 no test).
@@ -157,7 +424,7 @@ const double gammaEPS = 2.220446049250313e-16;
 const double gammaFPMIN = 1.0020841800044864e-292;
 
 // ln Gamma(a), Lanczos' approximation in its six-term form.
-inline double lnGammaLanczos(const double &a) {
+inline double lnGammaLanczosTerms(const double &a) {
     static const double coef[6] = {76.18009172947146,     -86.50532032941678,
                                    24.01409824083091,     -1.231739572450155,
                                    0.001208650973866179, -5.395239384953e-06};
@@ -165,6 +432,13 @@ inline double lnGammaLanczos(const double &a) {
     double ser = 1.000000000190015;
     for (int j = 0; j < 6; ++j) ser += coef[j] / (a + (j + 1));
     return std::log(2.5066282746310005 * ser / a) - (tmp - (a + 0.5) * std::log(tmp));
+}
+
+// The same; the value at 0.5 (one degree of freedom, every p-value of the
+// Lk and LD tests) is computed once.
+inline double lnGammaLanczos(const double &a) {
+    static const double atHalf = lnGammaLanczosTerms(0.5);
+    return a == 0.5 ? atHalf : lnGammaLanczosTerms(a);
 }
 
 // Series for the lower regularized incomplete gamma P(a, x).
@@ -253,11 +527,11 @@ inline double chiSquarePvalue(double x, const int &df) {
 
 // ---------------------------------------------------------------------------
 // Nucleotide diversity and Fst from pairwise differences between rows.
-// Two cells differ when their byte values differ. The pair counts come from
-// the number of rows carrying each byte value at a site: among n rows with
-// c_v rows of value v there are (n^2 - sum c_v^2) / 2 differing pairs, and
-// between n_p and n_q rows there are n_p n_q - sum c_p(v) c_q(v). These are
-// exact integers, so the diversities equal the pair-by-pair sums exactly.
+// The pair counts come from the number of rows carrying value 1 at a site:
+// among n rows of which c carry it there are c (n - c) differing pairs, and
+// between n_p and n_q rows there are c_p (n_q - c_q) + (n_p - c_p) c_q.
+// These are exact integers, so the diversities equal the pair-by-pair sums
+// exactly.
 // ---------------------------------------------------------------------------
 
 // Writes one value to a log file and ends the process with the code.
@@ -267,76 +541,30 @@ template <typename T>
     std::exit(failureStatus(code));
 }
 
-// Per-site tally of the byte values of a set of rows, one table per group of
-// rows. Values are recorded in the order they first appear so that clearing
-// and summing touch only the values present.
-struct ValueTally {
-    std::vector<uint64_t> counts;  // group * 256 + value
-    unsigned char seen[256];
-    bool isSeen[256];
-    int nseen = 0;
-};
-
-inline void initValueTally(ValueTally &tally, size_t groups) {
-    tally.counts.assign(groups * 256, 0);
-    std::fill(tally.isSeen, tally.isSeen + 256, false);
-    tally.nseen = 0;
-}
-
-inline void tallyCell(ValueTally &tally, size_t group, char cell) {
-    const unsigned char v = static_cast<unsigned char>(cell);
-    if (!tally.isSeen[v]) {
-        tally.isSeen[v] = true;
-        tally.seen[tally.nseen++] = v;
-    }
-    ++tally.counts[group * 256 + v];
-}
-
-// Records `count` cells of one value at once.
-inline void tallyCells(ValueTally &tally, size_t group, unsigned char v, uint64_t count) {
-    if (!tally.isSeen[v]) {
-        tally.isSeen[v] = true;
-        tally.seen[tally.nseen++] = v;
-    }
-    tally.counts[group * 256 + v] += count;
-}
-
-inline void clearValueTally(ValueTally &tally, size_t groups) {
-    for (int t = 0; t < tally.nseen; ++t) {
-        const unsigned char v = tally.seen[t];
-        tally.isSeen[v] = false;
-        for (size_t g = 0; g < groups; ++g) tally.counts[g * 256 + v] = 0;
-    }
-    tally.nseen = 0;
-}
-
-// Differing pairs among the n rows of a group.
-inline uint64_t pairsWithinGroup(const ValueTally &tally, size_t group, uint64_t n) {
-    uint64_t same = 0;
-    for (int t = 0; t < tally.nseen; ++t) {
-        const uint64_t c = tally.counts[group * 256 + tally.seen[t]];
-        same += c * c;
-    }
-    return (n * n - same) / 2;
-}
-
-// Differing pairs (one row of group g, one row of group h).
-inline uint64_t pairsBetweenGroups(const ValueTally &tally, size_t g, size_t h, uint64_t ng,
-                                   uint64_t nh) {
-    uint64_t same = 0;
-    for (int t = 0; t < tally.nseen; ++t) {
-        const unsigned char v = tally.seen[t];
-        same += tally.counts[g * 256 + v] * tally.counts[h * 256 + v];
-    }
-    return ng * nh - same;
-}
-
 // First row of each population (and the end of the last one, at index k).
 inline std::vector<int64_t> populationOffsets(const std::vector<int32_t> &samplesizes) {
     std::vector<int64_t> offsets(samplesizes.size() + 1, 0);
     for (size_t p = 0; p < samplesizes.size(); ++p)
         offsets[p + 1] = offsets[p] + samplesizes[p];
     return offsets;
+}
+
+// Differing pairs among n rows of which `ones` carry value 1.
+inline uint64_t pairsWithin(uint64_t n, uint64_t ones) { return ones * (n - ones); }
+
+// Differing pairs (one of n_p rows, one of n_q rows).
+inline uint64_t pairsBetween(uint64_t np, uint64_t onesP, uint64_t nq, uint64_t onesQ) {
+    return onesP * (nq - onesQ) + (np - onesP) * onesQ;
+}
+
+// True when some row of [firstRow, endRow) is shorter than endSite.
+inline bool rowsShorterThan(const HaplotypeMatrix &data, size_t firstRow, size_t endRow,
+                            size_t endSite) {
+    bool shorter = false;
+    forEachSliceOfRows(data, firstRow, endRow, [&](const HaplotypeSlice &slice, uint64_t) {
+        shorter = shorter || slice.sites.size() < endSite;
+    });
+    return shorter;
 }
 
 // Nucleotide diversity within rows [firstRow, endRow): the differing cells
@@ -357,18 +585,13 @@ inline double Theta_Pi(const HaplotypeMatrix &data, const size_t &firstRow, cons
     }
     QUINTOR_CHECK(end <= data.size());
     nsites = endSite - firstSite;
-    bool tooLong = nsites > data[first].size();
-    for (size_t r = first; r < end && !tooLong; ++r) tooLong = endSite > data[r].size();
-    if (tooLong) exitWithValueLog<size_t>(2, 2, "Theta_Pi_Error.log");
+    if (nsites > rowLength(data, first) || rowsShorterThan(data, first, end, endSite))
+        exitWithValueLog<size_t>(2, 2, "Theta_Pi_Error.log");
 
-    ValueTally tally;
-    initValueTally(tally, 1);
+    std::vector<uint32_t> ones(endSite);
+    countOnes(data, first, end, ones);
     uint64_t differing = 0;
-    for (size_t s = firstSite; s < endSite; ++s) {
-        for (size_t r = first; r < end; ++r) tallyCell(tally, 0, data[r][s]);
-        differing += pairsWithinGroup(tally, 0, n);
-        clearValueTally(tally, 1);
-    }
+    for (size_t s = firstSite; s < endSite; ++s) differing += pairsWithin(n, ones[s]);
     const uint64_t pairs = static_cast<uint64_t>(n) * (n - 1) / 2;
     return static_cast<double>(differing) / static_cast<double>(pairs);
 }
@@ -390,21 +613,19 @@ inline double ThetaPia(const HaplotypeMatrix &data, const size_t &p, const size_
     QUINTOR_CHECK(iniP + std::max<int64_t>(np, 0) <= rows && iniQ + std::max<int64_t>(nq, 0) <= rows);
 
     const size_t nsites = endSite - firstSite;
-    bool tooLong = nsites > data[iniP].size();
-    for (int64_t r = iniP; r < iniP + np && !tooLong; ++r) tooLong = endSite > data[r].size();
-    for (int64_t r = iniQ; r < iniQ + nq && !tooLong; ++r) tooLong = endSite > data[r].size();
+    const bool tooLong =
+        nsites > rowLength(data, static_cast<size_t>(iniP)) ||
+        (np > 0 && rowsShorterThan(data, static_cast<size_t>(iniP), static_cast<size_t>(iniP + np), endSite)) ||
+        (nq > 0 && rowsShorterThan(data, static_cast<size_t>(iniQ), static_cast<size_t>(iniQ + nq), endSite));
     if (tooLong) exitWithValueLog<size_t>(1, nsites, "ThetaPia_Error.log");
 
     uint64_t differing = 0;
     if (np > 0 && nq > 0) {
-        ValueTally tally;
-        initValueTally(tally, 2);
-        for (size_t s = firstSite; s < endSite; ++s) {
-            for (int64_t r = iniP; r < iniP + np; ++r) tallyCell(tally, 0, data[r][s]);
-            for (int64_t r = iniQ; r < iniQ + nq; ++r) tallyCell(tally, 1, data[r][s]);
-            differing += pairsBetweenGroups(tally, 0, 1, np, nq);
-            clearValueTally(tally, 2);
-        }
+        std::vector<uint32_t> onesP(endSite), onesQ(endSite);
+        countOnes(data, static_cast<size_t>(iniP), static_cast<size_t>(iniP + np), onesP);
+        countOnes(data, static_cast<size_t>(iniQ), static_cast<size_t>(iniQ + nq), onesQ);
+        for (size_t s = firstSite; s < endSite; ++s)
+            differing += pairsBetween(static_cast<uint64_t>(np), onesP[s], static_cast<uint64_t>(nq), onesQ[s]);
     }
     return static_cast<double>(differing) / static_cast<double>(np * nq) /
            static_cast<double>(nsites);
@@ -428,10 +649,10 @@ inline void FSTdT(const HaplotypeMatrix &data, const std::vector<int32_t> &sampl
 
     // Every population starts with a row as long as row 0 (an empty
     // population has no row of its own to compare).
-    const size_t length0 = data.empty() ? 0 : data[0].size();
+    const size_t length0 = rowLength(data, 0);
     for (size_t p = 1; p < k; ++p) {
         if (samplesizes[p] == 0) continue;
-        const size_t lengthP = data[offsets[p]].size();
+        const size_t lengthP = rowLength(data, static_cast<size_t>(offsets[p]));
         if (lengthP != length0)
             exitWithLog(2, "L1 = " + toString<size_t>(length0) + "; L2 = " +
                                toString<size_t>(lengthP) + "\n",
@@ -447,55 +668,61 @@ inline void FSTdT(const HaplotypeMatrix &data, const std::vector<int32_t> &sampl
     for (size_t p = 0; p < k; ++p)
         if (samplesizes[p] < 2) exitWithValueLog<int>(1, samplesizes[p], "Theta_Pi_Error.log");
     // A row shorter than the range would be read past its end.
-    for (int64_t r = 0; r < offsets[k]; ++r) {
-        if (data[r].size() < end)
+    forEachSliceOfRows(data, 0, static_cast<size_t>(offsets[k]), [&](const HaplotypeSlice &slice, uint64_t) {
+        if (slice.sites.size() < end)
             exitWithLog(2, "L1 = " + toString<size_t>(length0) + "; L2 = " +
-                               toString<size_t>(data[r].size()) + "\n",
+                               toString<size_t>(slice.sites.size()) + "\n",
                         "FSTdT_Error2.log");
-    }
+    });
 
-    // Everything the per-site loop needs, prepared once.
-    std::vector<const HaplotypeRow *> rows(static_cast<size_t>(offsets[k]));
-    for (size_t r = 0; r < rows.size(); ++r) rows[r] = &data[r];
     std::vector<double> withinPairs(k);
     for (size_t p = 0; p < k; ++p) {
         const uint64_t n = static_cast<uint64_t>(samplesizes[p]);
         withinPairs[p] = static_cast<double>(n * (n - 1) / 2);
     }
-    ValueTally tally;
-    initValueTally(tally, k);
     const double kd = static_cast<double>(k);
     const double k2 = static_cast<double>(k * k);
 
-    // Cells of value 1 per site and population, counted row by row. When
-    // every cell is 0 or 1 these counts give each site's tally directly.
-    std::vector<std::vector<uint32_t>> ones(k, std::vector<uint32_t>(end));
-    bool binary = true;
-    for (size_t p = 0; p < k; ++p)
-        binary = countNonZeroCells(data, static_cast<size_t>(offsets[p]),
-                                   static_cast<size_t>(offsets[p + 1]), ones[p]) &&
-                 binary;
-
+    // Cells of value 1 per population at the sites of one chunk at a time.
+    const size_t chunk = 4096;
+    std::vector<std::vector<uint32_t>> ones(k, std::vector<uint32_t>(chunk));
+    // With two populations a site's Hw, Ht and Fst depend on its two counts
+    // alone: each pair of counts met is computed once (when the table of
+    // every pair stays small).
+    const uint64_t width = static_cast<uint64_t>(samplesizes[k - 1]) + 1;
+    const bool memo = k == 2 && (static_cast<uint64_t>(samplesizes[0]) + 1) * width <= (1u << 16);
+    std::vector<double> memoHw, memoHt, memoFst;
+    std::vector<char> known;
+    if (memo) {
+        const size_t cells = static_cast<size_t>((static_cast<uint64_t>(samplesizes[0]) + 1) * width);
+        memoHw.resize(cells);
+        memoHt.resize(cells);
+        memoFst.resize(cells);
+        known.assign(cells, 0);
+    }
     double sumHw = 0.0;
     double sumHt = 0.0;
     for (int64_t j = 0; j < d; ++j) {
         const size_t s = ini + static_cast<size_t>(j);
-        if (binary) {
-            for (size_t p = 0; p < k; ++p) {
-                const uint32_t one = ones[p][s];
-                const uint32_t zero = static_cast<uint32_t>(samplesizes[p]) - one;
-                if (zero) tallyCells(tally, p, 0, zero);
-                if (one) tallyCells(tally, p, 1, one);
-            }
-        } else {
+        if (j % static_cast<int64_t>(chunk) == 0)
             for (size_t p = 0; p < k; ++p)
-                for (int64_t r = offsets[p]; r < offsets[p + 1]; ++r)
-                    tallyCell(tally, p, (*rows[r])[s]);
+                countOnesAt(data, static_cast<size_t>(offsets[p]), static_cast<size_t>(offsets[p + 1]), s, ones[p]);
+        const size_t c = static_cast<size_t>(j) % chunk;
+        size_t cell = 0;
+        if (memo) {
+            cell = static_cast<size_t>(ones[0][c] * width + ones[1][c]);
+            if (known[cell]) {
+                fstdistrib[j].fst = memoFst[cell];
+                sumHw += memoHw[cell];
+                sumHt += memoHt[cell];
+                continue;
+            }
         }
         // Within each population (the single site divides by 1, which is exact).
         double sumPi = 0.0;
         for (size_t p = 0; p < k; ++p) {
-            sumPi += static_cast<double>(pairsWithinGroup(tally, p, samplesizes[p])) / withinPairs[p];
+            sumPi += static_cast<double>(pairsWithin(static_cast<uint64_t>(samplesizes[p]), ones[p][c])) /
+                     withinPairs[p];
         }
         const double Hw = sumPi / kd;
         // Between every pair of populations.
@@ -503,8 +730,8 @@ inline void FSTdT(const HaplotypeMatrix &data, const std::vector<int32_t> &sampl
         for (size_t p = 0; p < k; ++p) {
             for (size_t q = p + 1; q < k; ++q) {
                 const int64_t npq = static_cast<int64_t>(samplesizes[p]) * samplesizes[q];
-                sumPiPQ += static_cast<double>(pairsBetweenGroups(tally, p, q, samplesizes[p],
-                                                                  samplesizes[q])) /
+                sumPiPQ += static_cast<double>(pairsBetween(static_cast<uint64_t>(samplesizes[p]), ones[p][c],
+                                                            static_cast<uint64_t>(samplesizes[q]), ones[q][c])) /
                            static_cast<double>(npq);
             }
         }
@@ -513,7 +740,12 @@ inline void FSTdT(const HaplotypeMatrix &data, const std::vector<int32_t> &sampl
         fstdistrib[j].fst = Ht > 0.0 ? std::max(0.0, 1.0 - Hw / Ht) : 0.0;
         sumHw += Hw;
         sumHt += Ht;
-        clearValueTally(tally, k);
+        if (memo) {
+            known[cell] = 1;
+            memoHw[cell] = Hw;
+            memoHt[cell] = Ht;
+            memoFst[cell] = fstdistrib[j].fst;
+        }
     }
     // No varying site at all: no differentiation.
     globalFst = sumHt == 0.0 ? 0.0 : std::max(0.0, 1.0 - sumHw / sumHt);
@@ -617,10 +849,50 @@ inline long long ldFirstRowOfPop(const std::vector<int> &samplesizes, const int 
 // The LD link test of the adjacent pair (j, j+1): the pair is linked when its
 // r2, scaled by the number of rows n, is significant at level alpha as a
 // chi-square with one degree of freedom, and its D' reaches minDprime.
+//
+// The p-value falls as X grows. When many pairs are tested against one
+// alpha, LinkBounds brackets the X at which it crosses alpha: a pair whose X
+// lies clearly below `low` (or above `high`) has a p-value above (below)
+// alpha whatever the last bits of gammq, and only the pairs between need it.
+struct LinkBounds {
+    bool usable = false;
+    double low = 0.0;
+    double high = 0.0;
+};
+
+inline LinkBounds linkBounds(const double &alpha) {
+    LinkBounds bounds;
+    if (!(alpha > 1e-300 && alpha < 0.5)) return bounds;
+    double below = 0.0, above = 1.0;  // p-value above alpha at `below`, not at `above`
+    while (gammq(0.5, above / 2) > alpha) {
+        below = above;
+        above *= 2;
+        if (above > 4096.0) return bounds;
+    }
+    for (int step = 0; step < 64; ++step) {
+        const double middle = below + (above - below) / 2;
+        if (gammq(0.5, middle / 2) > alpha) below = middle;
+        else above = middle;
+    }
+    // A relative margin far wider than the error of the p-value near alpha.
+    bounds.low = below * (1 - 1e-6);
+    bounds.high = above * (1 + 1e-6);
+    bounds.usable = true;
+    return bounds;
+}
+
 inline bool ldPairLinked(const double &alpha, const std::vector<double> &Dprime,
                          const std::vector<double> &r2, const std::size_t &j,
-                         const double &n, const double &minDprime) {
+                         const double &n, const double &minDprime,
+                         const LinkBounds &bounds = LinkBounds()) {
     const double X = n * r2[j];
+    // A D' below the minimum never links: its p-value is not needed, unless
+    // X is no valid argument of gammq, which rejects it.
+    if (!(Dprime[j] >= minDprime) && X / 2 >= 0) return false;
+    if (bounds.usable && X >= 0) {
+        if (X < bounds.low) return false;
+        if (X > bounds.high && X < std::numeric_limits<double>::infinity()) return true;
+    }
     double pvalue = 1.0;
     if (X != 0) pvalue = gammq(0.5, X / 2);
     return alpha >= pvalue && Dprime[j] >= minDprime;
@@ -654,24 +926,22 @@ inline void computeSeqDrsq_L(const std::vector<bool> &references,
     const long long ini = ldFirstRowOfPop(samplesizes, pop);
     QUINTOR_CHECK(ini >= 0 && ini + n <= static_cast<long long>(data.size()));
 
-    // Reference allele of each SNP as a cell value.
-    std::vector<char> refCell(S);
-    for (std::size_t i = 0; i < S; ++i) refCell[i] = references[i] ? 1 : 0;
-
-    // Rows carrying the reference allele at both SNPs of each pair; one
-    // sweep along every row of the population.
-    std::vector<int> together(S - 1, 0);
-    for (long long r = ini; r < ini + n; ++r) {
-        const HaplotypeRow &row = data[static_cast<std::size_t>(r)];
-        QUINTOR_CHECK(row.size() == S);
-        HaplotypeRow::const_iterator cell = row.begin();
-        bool previous = (*cell == refCell[0]);
-        ++cell;
-        for (std::size_t i = 1; i < S; ++i, ++cell) {
-            const bool current = (*cell == refCell[i]);
-            together[i - 1] += (previous && current) ? 1 : 0;
-            previous = current;
-        }
+    // Rows carrying the reference allele at both SNPs of each pair: the
+    // cells equal to the reference allele are the word itself (reference 1)
+    // or its complement (reference 0).
+    // Sites are taken a chunk at a time (overlapping by one, for the pair
+    // that crosses), with the flips of the chunk's reference flags.
+    std::vector<uint32_t> together(S - 1, 0);
+    const std::size_t chunk = 4096;
+    std::vector<uint64_t> flips(chunk + 1);
+    for (std::size_t first = 0; first + 1 < S; first += chunk) {
+        const std::size_t count = std::min(chunk + 1, S - first);
+        for (std::size_t i = 0; i < count; ++i) flips[i] = references[first + i] ? 0 : ~uint64_t(0);
+        forEachSliceOfRows(data, static_cast<std::size_t>(ini), static_cast<std::size_t>(ini + n),
+                           [&](const HaplotypeSlice &slice, uint64_t mask) {
+            QUINTOR_CHECK(slice.sites.size() == S);
+            addPairs(slice.sites.data() + first, flips.data(), count, mask, together.data() + first);
+        });
     }
 
     for (std::size_t i = 0; i + 1 < S; ++i) {
@@ -735,11 +1005,12 @@ inline void computeBlocks(const double &alpha, const std::vector<double> &Dprime
 
     blocks.clear();
     const double n = static_cast<double>(samplesizes[pop]);
+    const LinkBounds bounds = linkBounds(alpha);
     const int snps = static_cast<int>(S);
     int start = 0;
     int count = 1; // SNPs in the current run
     for (int j = 0; j < nlinks; ++j) {
-        if (ldPairLinked(alpha, Dprime, r2, static_cast<std::size_t>(j), n, minDprime)) {
+        if (ldPairLinked(alpha, Dprime, r2, static_cast<std::size_t>(j), n, minDprime, bounds)) {
             ++count;
             if (j == nlinks - 1) {
                 if (snps - start >= B) blocks.push_back(LDBlock{pop, start, snps});

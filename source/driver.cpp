@@ -21,9 +21,9 @@ void emptyFileContainers(const RunContext &context, AnalysisData &a) {
     a.snpositions.resize(static_cast<size_t>(context.numpops));
     for (std::vector<double> &freqs : a.snpfreqs) freqs.clear();
     a.snpfreqs.resize(static_cast<size_t>(context.numpops));
-    a.metapopdata.clear();
     a.metapopsnpositions.clear();
     a.commons.clear();
+    a.sharedCount = 0;
     a.fstdistrib.clear();
 }
 
@@ -44,6 +44,7 @@ void startRun(Settings &s, const RunContext &context, int32_t run, AnalysisData 
     a.skipJ = false;
     a.countedAsValid = false;
     a.fileLabel = s.input1;
+    a.keepWorkingContainers = false;
     if (verbose) std::cout << "... Identifying file format ..." << std::endl;
 }
 
@@ -128,7 +129,8 @@ void completeFile(const Settings &s, RunContext &context, AnalysisData &a, bool 
         std::cout << "SNP positions dimension " << a.snpositions.size() << std::endl;
         std::cout << "SNP freqs dimension " << a.snpfreqs.size() << std::endl;
         std::cout << "Metapop SNP positions dimension " << a.metapopsnpositions.size() << std::endl;
-        std::cout << "commons dimension " << a.commons.size() << std::endl;
+        std::cout << "commons dimension " << std::max<uint64_t>(a.commons.size(), a.sharedCount)
+                  << std::endl;
         std::cout << "Fst distribution dimension " << a.fstdistrib.size() << std::endl;
         std::cout << "Memory freed" << std::endl;
     }
@@ -185,6 +187,8 @@ FileEnd analyseFile(Settings &s, RunContext &context, RunResults &results, int32
         break;
     }
     if (s.doEOS) runEosTest(s, context, a);
+    // The SNP names are read only by the EOS test's outlier records.
+    std::vector<std::string>().swap(a.filelocnames);
     std::vector<CandidateResult> records;
     size_t candidates = 0;
     if (!s.onlyEOS &&

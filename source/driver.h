@@ -46,7 +46,9 @@ struct RunContext {
 // Every container of an analysis. The driver owns them for the whole
 // invocation; the per-file ones are emptied at the start of every run.
 struct AnalysisData {
-    // Filled by the readers (per file).
+    // Filled by the readers (per file). Once cut to the shared SNPs it is
+    // also the pooled metapopulation on which the statistics run: both
+    // populations' rows, population 0's first.
     HaplotypeMatrix data;
     std::vector<std::vector<double>> snpositions;
     std::vector<std::vector<double>> snpfreqs;
@@ -54,12 +56,18 @@ struct AnalysisData {
     int32_t refpop = 0;
     std::string fileLabel;                 // the run's input name, as messages show it
 
+    // False in the run loop: each container of a file is given back as soon
+    // as the file's analysis has no further use for it, and SNP names that
+    // are the positions themselves are not stored but written from the
+    // positions where they are needed. True keeps every container filled.
+    bool keepWorkingContainers = true;
+
     // Shared SNPs and metapopulation.
     uint64_t numSNPmin = 0;
     std::vector<double> commons;
-    HaplotypeMatrix metapopdata;
+    uint64_t sharedCount = 0;              // size of `commons` before it is given back
     std::vector<double> metapopsnpositions;
-    int32_t metapopsamplesize = 0;
+    int32_t metapopsamplesize = 0;         // rows of the metapopulation
     uint64_t genomesize = 0;
     std::vector<std::string> filelocnames;
     std::vector<double> metapopfreqs;
@@ -177,8 +185,12 @@ void computeMetapopFrequencies(const HaplotypeMatrix &matrix, std::vector<double
 std::vector<std::string> rsidTableLabels(const Settings &settings, const RunContext &context);
 SharedOutcome prepareSharedSnps(const Settings &settings, RunContext &context, RunResults &results,
                                 int32_t run, AnalysisData &analysis);
+// The name of a SNP that a haplotype format does not name: its position with
+// 12 significant digits in general notation.
+std::string positionName(double position);
 
-// EOS test.
+// EOS test. The outlier finders name each record by `names`, or by its
+// position when `names` is empty.
 void sortByFst(std::vector<SiteRecord> &records);
 void findPositiveOutliers(const std::vector<FstEntry> &fstdistrib, const std::vector<double> &positions,
                           const std::vector<std::string> &names, const double k,

@@ -23,6 +23,7 @@ struct JState {
     bool twoRef = false;
     int32_t other = 1;                              // 1 - popforHB
     std::vector<double> Dprime[2], r2[2];           // LD of popforHB, then of the other
+    bool otherLD = false;                           // the other's LD is computed
     double meanDprime[2] = {0.0, 0.0};
     std::vector<int> candidateIndexes;
     std::vector<LDBlock> blocks;
@@ -48,10 +49,21 @@ void reportChangedCandidate(RunContext &context, const AnalysisData &a, int inde
                       toString<double>(a.metapopsnpositions[static_cast<size_t>(index)]) + "\n";
 }
 
+// The LD of the other population, computed when first needed (most files
+// never fall back on it).
+void otherPopulationLD(const AnalysisData &a, JState &j) {
+    if (j.otherLD) return;
+    const size_t other = static_cast<size_t>(j.other);
+    computeSeqDrsq_L(a.popReferences[other], a.data, a.samplesizes, j.other, a.snpfreqs[other],
+                     j.Dprime[1], j.r2[1]);
+    j.otherLD = true;
+}
+
 // The LD window of a candidate for one population; true when it reaches
 // the minimum window.
 bool ldWindow(const Settings &s, const RunContext &context, const AnalysisData &a, JState &j,
               int which, int pop, int c, int &winIni, int &winEnd) {
+    if (which == 1) otherPopulationLD(a, j);
     int nLD = 0;
     double meanR2 = 0.0;
     const int L = static_cast<int>(a.genomesize);
@@ -146,6 +158,7 @@ bool chooseCandidates(const Settings &s, RunContext &context, const AnalysisData
     const size_t pop = static_cast<size_t>(popforHB);
     computeBlocks(s.SL, j.Dprime[0], j.r2[0], context.minblock, minDprime, a.samplesizes, popforHB,
                   a.snpfreqs[pop], j.blocks);
+    if (j.blocks.empty() && j.twoRef) otherPopulationLD(a, j);
     if (j.blocks.empty() && j.twoRef)
         computeBlocks(s.SL, j.Dprime[1], j.r2[1], context.minblock, minDprime, a.samplesizes,
                       j.other, a.snpfreqs[static_cast<size_t>(j.other)], j.blocks);
@@ -194,17 +207,25 @@ void setUpVariableClasses(const Settings &s, int winIni, int winEnd, JState &j) 
 void computeHacValues(const AnalysisData &a, const std::vector<bool> &reference, int winIni,
                       int winEnd, int c, std::vector<std::vector<double>> &popHACS) {
     size_t ini = 0;
+    std::vector<int32_t> hac;
     for (size_t p = 0; p < a.samplesizes.size(); ++p) {
-        popHACS[p].clear();
         const size_t rows = static_cast<size_t>(a.samplesizes[p]);
-        for (size_t r = ini; r < ini + rows; ++r) {
-            const HaplotypeRow &row = a.metapopdata[r];
-            int32_t hac = 0;
-            auto cell = row.begin() + winIni;
-            for (int site = winIni; site < winEnd; ++site, ++cell)
-                if (site != c && (*cell != 0) != reference[static_cast<size_t>(site)]) ++hac;
-            popHACS[p].push_back(static_cast<double>(hac));
-        }
+        hac.assign(rows, 0);
+        // Per site, the rows whose cell differs from the reference are the
+        // word itself (reference 0) or its complement (reference 1).
+        forEachSliceOfRows(a.data, ini, ini + rows, [&](const HaplotypeSlice &slice, uint64_t mask) {
+            QUINTOR_CHECK(slice.sites.size() >= static_cast<size_t>(winEnd));
+            for (int site = winIni; site < winEnd; ++site) {
+                if (site == c) continue;
+                const uint64_t word = slice.sites[static_cast<size_t>(site)];
+                uint64_t differ = (reference[static_cast<size_t>(site)] ? ~word : word) & mask;
+                while (differ != 0) {
+                    ++hac[slice.firstRow + static_cast<size_t>(__builtin_ctzll(differ)) - ini];
+                    differ &= differ - 1;
+                }
+            }
+        });
+        popHACS[p].assign(hac.begin(), hac.end());
         QUINTOR_CHECK(popHACS[p].size() == static_cast<size_t>(a.samplesizes[p]));
         if (verbose)
             std::cout << "Population " << p << ". Window range " << winIni << "-" << winEnd << "."
@@ -256,12 +277,10 @@ JOutcome runJTest(Settings &s, RunContext &context, RunResults &results, int32_t
     const size_t ref = static_cast<size_t>(s.popforHB);
     const size_t other = static_cast<size_t>(j.other);
 
-    a.popReferences = computePopulationReferences(a.metapopdata, a.samplesizes);
-    computeSeqDrsq_L(a.popReferences[ref], a.metapopdata, a.samplesizes, s.popforHB, a.snpfreqs[ref],
+    // The other population's LD (with twoRef) follows when first needed.
+    a.popReferences = computePopulationReferences(a.data, a.samplesizes);
+    computeSeqDrsq_L(a.popReferences[ref], a.data, a.samplesizes, s.popforHB, a.snpfreqs[ref],
                      j.Dprime[0], j.r2[0]);
-    if (j.twoRef)
-        computeSeqDrsq_L(a.popReferences[other], a.metapopdata, a.samplesizes, j.other,
-                         a.snpfreqs[other], j.Dprime[1], j.r2[1]);
 
     if (!chooseCandidates(s, context, a, j, run)) {
         context.autoRef = j.twoRef;
@@ -273,8 +292,7 @@ JOutcome runJTest(Settings &s, RunContext &context, RunResults &results, int32_t
     for (size_t p = 0; p < a.samplesizes.size(); ++p) {
         context.runLog += "\nNumber of true SNPs shared in pop " + toString<int>(static_cast<int>(p) + 1) +
                           " is " + toString<size_t>(a.snpfreqs[p].size());
-        QUINTOR_CHECK(a.data[ini].size() == a.snpfreqs[p].size() &&
-                      a.snpfreqs[p].size() == a.snpositions[p].size());
+        QUINTOR_CHECK(rowLength(a.data, ini) == a.snpfreqs[p].size());
         ini += static_cast<size_t>(a.samplesizes[p]);
     }
 

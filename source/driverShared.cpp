@@ -65,24 +65,29 @@ void keepCommonSites(HaplotypeMatrix &matrix, const int p, const std::vector<int
     for (int q = 0; q < p; ++q) ini += samplesizes[q];
     const size_t first = static_cast<size_t>(dropped[0]);
     const std::vector<unsigned char> keep = keepMarksWithout(dropped, freqs.size());
-    for (int64_t r = ini; r < ini + samplesizes[p] && r < static_cast<int64_t>(matrix.size()); ++r) {
-        HaplotypeRow &row = matrix[static_cast<size_t>(r)];
-        if (row.size() >= freqs.size()) keepMarkedElements(row, first, keep);
-        else eraseIndices(row, dropped);
+    if (samplesizes[p] > 0) {
+        const std::pair<size_t, size_t> slices =
+            isolateRows(matrix, static_cast<size_t>(ini), static_cast<size_t>(ini + samplesizes[p]));
+        for (size_t i = slices.first; i < slices.second; ++i) {
+            std::vector<uint64_t> &sites = matrix.slices[i].sites;
+            if (sites.size() >= freqs.size()) keepMarkedElements(sites, first, keep);
+            else eraseIndices(sites, dropped);
+        }
     }
-    eraseIndices(freqs, dropped);
-    eraseIndices(positions, dropped);
+    keepMarkedElements(freqs, first, keep);
+    if (positions.size() == keep.size() + first) keepMarkedElements(positions, first, keep);
+    else eraseIndices(positions, dropped);
 }
 
 std::vector<std::vector<bool>> computePopulationReferences(const HaplotypeMatrix &matrix,
                                                            const std::vector<int32_t> &samplesizes) {
-    const size_t length = matrix.empty() ? 0 : matrix[0].size();
+    const size_t length = rowLength(matrix, 0);
     std::vector<std::vector<bool>> references(samplesizes.size(), std::vector<bool>(length, false));
     std::vector<uint32_t> carriers(length);
     size_t ini = 0;
     for (size_t p = 0; p < samplesizes.size(); ++p) {
         const size_t rows = static_cast<size_t>(std::max(0, samplesizes[p]));
-        countNonZeroCells(matrix, ini, ini + rows, carriers);
+        countOnes(matrix, ini, ini + rows, carriers);
         const int64_t half = samplesizes[p] / 2;
         for (size_t j = 0; j < length; ++j) references[p][j] = carriers[j] > half;
         ini += rows;
@@ -97,7 +102,7 @@ namespace {
 void rowFrequencies(const HaplotypeMatrix &matrix, size_t firstRow, size_t endRow, size_t length,
                     double rows, std::vector<double> &freqs) {
     std::vector<uint32_t> counts(length);
-    countNonZeroCells(matrix, firstRow, endRow, counts);
+    countOnes(matrix, firstRow, endRow, counts);
     freqs.assign(length, 0.0);
     for (size_t j = 0; j < length; ++j) freqs[j] = static_cast<double>(counts[j]) / rows;
 }
@@ -108,14 +113,22 @@ void computePopulationFrequencies(const HaplotypeMatrix &data, const int p,
                                   std::vector<double> &freqs) {
     size_t ini = 0;
     for (int q = 0; q < p; ++q) ini += static_cast<size_t>(std::max(0, samplesizes[q]));
-    const size_t length = ini < data.size() ? data[ini].size() : 0;
+    const size_t length = rowLength(data, ini);
     rowFrequencies(data, ini, ini + static_cast<size_t>(std::max(0, samplesizes[p])), length,
                    static_cast<double>(samplesizes[p]), freqs);
 }
 
 void computeMetapopFrequencies(const HaplotypeMatrix &matrix, std::vector<double> &freqs) {
-    const size_t length = matrix.empty() ? 0 : matrix[0].size();
+    const size_t length = rowLength(matrix, 0);
     rowFrequencies(matrix, 0, matrix.size(), length, static_cast<double>(matrix.size()), freqs);
+}
+
+std::string positionName(double position) {
+    // As a stream of precision 12 writes it.
+    char text[64];
+    const std::to_chars_result written =
+        std::to_chars(text, text + sizeof text, position, std::chars_format::general, 12);
+    return std::string(text, written.ptr);
 }
 
 std::vector<std::string> rsidTableLabels(const Settings &s, const RunContext &context) {
@@ -157,16 +170,27 @@ void reportNoCommons(const Settings &s, RunContext &context, const AnalysisData 
 void collectCommons(const Settings &s, AnalysisData &a) {
     const std::vector<double> &pos0 = a.snpositions[0];
     const std::vector<double> &pos1 = a.snpositions[1];
-    // Column of population 1 holding a position (its first such column):
-    // by binary search when population 1's positions ascend, else by hash.
-    const bool ascending1 = std::is_sorted(pos1.begin(), pos1.end()) &&
-                            std::none_of(pos1.begin(), pos1.end(), [](double x) { return x != x; });
+    // Column of population 1 holding a position (its first such column): by
+    // a forward walk when both populations' positions ascend, by binary
+    // search when population 1's alone do, else by hash.
+    auto ascends = [](const std::vector<double> &positions) {
+        return std::is_sorted(positions.begin(), positions.end()) &&
+               std::none_of(positions.begin(), positions.end(), [](double x) { return x != x; });
+    };
+    const bool ascending1 = ascends(pos1);
+    // When both ascend, the column of population 1 never moves back.
+    const bool bothAscend = ascending1 && ascends(pos0);
+    size_t cursor = 0;
     std::unordered_map<double, size_t> firstInPop1;
     if (!ascending1) {
         firstInPop1.reserve(pos1.size());
         for (size_t j = 0; j < pos1.size(); ++j) firstInPop1.emplace(pos1[j], j);
     }
     auto columnInPop1 = [&](double x) -> size_t {
+        if (bothAscend) {
+            while (cursor < pos1.size() && pos1[cursor] < x) ++cursor;
+            return cursor < pos1.size() && pos1[cursor] == x ? cursor : pos1.size();
+        }
         if (ascending1) {
             const auto found = std::lower_bound(pos1.begin(), pos1.end(), x);
             return found != pos1.end() && *found == x ? static_cast<size_t>(found - pos1.begin())
@@ -240,6 +264,7 @@ void orderColumnsByPosition(AnalysisData &a, size_t p) {
     std::stable_sort(order.begin(), order.end(),
                      [&positions](size_t x, size_t y) { return positions[x] < positions[y]; });
     auto permute = [&order](auto &values) {
+        QUINTOR_CHECK(values.size() >= order.size());
         auto original = values;
         for (size_t i = 0; i < order.size(); ++i) values[i] = original[order[i]];
     };
@@ -247,24 +272,36 @@ void orderColumnsByPosition(AnalysisData &a, size_t p) {
     permute(a.snpfreqs[p]);
     size_t ini = 0;
     for (size_t q = 0; q < p; ++q) ini += static_cast<size_t>(a.samplesizes[q]);
-    for (size_t r = ini; r < ini + static_cast<size_t>(a.samplesizes[p]) && r < a.data.size(); ++r)
-        permute(a.data[r]);
+    const std::pair<size_t, size_t> slices =
+        isolateRows(a.data, ini, ini + static_cast<size_t>(a.samplesizes[p]));
+    for (size_t i = slices.first; i < slices.second; ++i) permute(a.data.slices[i].sites);
 }
 
 // Pools both populations into the metapopulation and names the shared SNPs.
-void dataFusion(RunResults &results, int32_t run, FormatCode code, AnalysisData &a) {
+void dataFusion(const Settings &s, RunResults &results, int32_t run, FormatCode code, AnalysisData &a) {
     if (verbose) std::cout << "\n... Updating metapopulation information ...\n" << std::endl;
     if (a.data.empty() || a.snpositions.empty()) {
         const std::string message = "Empty data in dataFusion.";
         fatalError(static_cast<int>(a.data.size()), message);
     }
-    a.metapopdata = a.data;
+    // The cut matrix itself is the metapopulation: both populations' rows,
+    // population 0's first.
     // The populations' positions merged in ascending order (each list is
     // usually ascending already), then without repeats.
     a.metapopsnpositions.clear();
-    a.metapopsnpositions.reserve(a.snpositions[0].size() * a.snpositions.size());
     std::vector<double> merged;
+    // Usually every population holds the shared positions, in order: they
+    // are the merged positions.
+    const bool allShared = std::all_of(a.snpositions.begin(), a.snpositions.end(),
+                                       [&a](const std::vector<double> &positions) { return positions == a.commons; });
+    // Without stored working containers `commons` itself becomes them.
+    const bool lean = !a.keepWorkingContainers;
+    a.sharedCount = a.commons.size();
+    if (allShared && lean) a.metapopsnpositions.swap(a.commons);
+    else if (allShared) a.metapopsnpositions = a.commons;
+    else a.metapopsnpositions.reserve(a.snpositions[0].size() * a.snpositions.size());
     for (const std::vector<double> &positions : a.snpositions) {
+        if (allShared) break;
         if (std::is_sorted(positions.begin(), positions.end())) {
             merged.clear();
             std::merge(a.metapopsnpositions.begin(), a.metapopsnpositions.end(), positions.begin(),
@@ -279,29 +316,37 @@ void dataFusion(RunResults &results, int32_t run, FormatCode code, AnalysisData 
     a.metapopsnpositions.erase(
         std::unique(a.metapopsnpositions.begin(), a.metapopsnpositions.end()),
         a.metapopsnpositions.end());
-    a.metapopsamplesize = static_cast<int32_t>(a.metapopdata.size());
+    a.metapopsamplesize = static_cast<int32_t>(a.data.size());
 
-    QUINTOR_CHECK(a.metapopdata.size() == static_cast<size_t>(a.metapopsamplesize));
-    QUINTOR_CHECK(a.metapopsnpositions.size() == a.metapopdata[0].size());
+    QUINTOR_CHECK(a.data.size() == static_cast<size_t>(a.metapopsamplesize));
+    QUINTOR_CHECK(a.metapopsnpositions.size() == rowLength(a.data, 0));
     QUINTOR_CHECK(a.metapopsnpositions.size() == a.snpositions[0].size());
-    QUINTOR_CHECK(a.metapopsnpositions.size() == a.commons.size());
+    QUINTOR_CHECK(a.metapopsnpositions.size() == a.sharedCount);
     a.genomesize = a.metapopsnpositions.size();
 
-    if (code == FormatCode::HM) {
-        RsidMap &names = results.rsidMaps[run];
-        for (double position : a.commons) a.filelocnames.push_back(names[position]);
-    } else {
-        // The position with 12 significant digits in general notation, as a
-        // stream of that precision writes it.
-        char text[64];
-        a.filelocnames.reserve(a.filelocnames.size() + a.commons.size());
-        for (size_t i = 0; i < a.commons.size(); ++i) {
-            const std::to_chars_result written = std::to_chars(
-                text, text + sizeof text, a.metapopsnpositions[i], std::chars_format::general, 12);
-            a.filelocnames.emplace_back(text, written.ptr);
+    // Without stored working containers, what the rest of the analysis no
+    // longer reads goes now: `commons` (held by the metapopulation's
+    // positions), and unless the SNP table reads them, the populations'
+    // positions and, with the EOS test alone, their frequencies.
+    const bool table = s.rsidInfo || s.onlyrsidInfo;
+    if (lean) {
+        std::vector<double>().swap(a.commons);
+        if (!table) {
+            for (std::vector<double> &positions : a.snpositions) std::vector<double>().swap(positions);
+            if (s.onlyEOS)
+                for (std::vector<double> &freqs : a.snpfreqs) std::vector<double>().swap(freqs);
         }
     }
-    computeMetapopFrequencies(a.metapopdata, a.metapopfreqs);
+
+    // The shared positions are the metapopulation's positions.
+    if (code == FormatCode::HM) {
+        RsidMap &names = results.rsidMaps[run];
+        for (double position : a.metapopsnpositions) a.filelocnames.push_back(names[position]);
+    } else if (!lean || table) {
+        a.filelocnames.reserve(a.filelocnames.size() + a.metapopsnpositions.size());
+        for (double position : a.metapopsnpositions) a.filelocnames.push_back(positionName(position));
+    }
+    computeMetapopFrequencies(a.data, a.metapopfreqs);
     a.numsnps[0] = static_cast<int32_t>(a.metapopsnpositions.size());
     a.fstdistrib.resize(static_cast<size_t>(a.numsnps[0]));
 }
@@ -342,7 +387,7 @@ SharedOutcome prepareSharedSnps(const Settings &s, RunContext &context, RunResul
         }
         checkRepeatedPositions(a);
         for (size_t p = 0; p < a.snpositions.size(); ++p) orderColumnsByPosition(a, p);
-        dataFusion(results, run, context.formatCode, a);
+        dataFusion(s, results, run, context.formatCode, a);
     }
 
     if (s.rsidInfo || s.onlyrsidInfo) {
@@ -356,6 +401,7 @@ SharedOutcome prepareSharedSnps(const Settings &s, RunContext &context, RunResul
     context.runLog += "Number of pops is " + toString<int>(context.numpops);
     if (verbose) std::cout << "... Preparing Quintor analysis ..." << std::endl;
     a.skipJ = a.metapopfreqs.size() < 2;
+    if (!a.keepWorkingContainers) std::vector<double>().swap(a.metapopfreqs);
     // Only a file that counted as analysed gives its count back.
     if (a.skipJ && a.countedAsValid) --results.validRunCount;
     if (a.numsnps[0] < s.minWinSize) {
@@ -368,3 +414,4 @@ SharedOutcome prepareSharedSnps(const Settings &s, RunContext &context, RunResul
     }
     return SharedOutcome::Continue;
 }
+

@@ -2,6 +2,8 @@
 // into EOS and Non-EOS outliers, the candidate walk and the high-Fst branch.
 #include "driver.h"
 
+#include "test_support.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -153,6 +155,41 @@ TEST(FindPositiveOutliers, InterquartileRule) {
     EXPECT_TRUE(out.empty());
     findPositiveOutliers({}, {}, {}, 3.0, out);
     EXPECT_TRUE(out.empty());
+}
+
+TEST(FindPositiveOutliers, ThirdQuartileWhenTheCountIsThreeModuloFour) {
+    // n = 7: Q1 is rank 1 (0.1), Q3 rank 4 (0.4); k = 1 gives 0.7, so 0.8
+    // is an outlier (rank 5 as Q3 would give 0.9 and none).
+    std::vector<SiteRecord> out;
+    findPositiveOutliers(entries({0.3, 0.8, 0.0, 0.5, 0.1, 0.4, 0.2}), columnPositions(7),
+                         namesFor(7), 1.0, out);
+    EXPECT_EQ(idsOf(out), (std::vector<std::string>{"s1"}));
+    // n = 11: ranks 2 and 8 (0.2 and 0.8); k = 0.25 gives 0.95.
+    findPositiveOutliers(entries({1.0, 0.9, 0.8, 0.7, 0.6, 0.5, 0.4, 0.3, 0.2, 0.1, 0.96}),
+                         columnPositions(11), namesFor(11), 0.25, out);
+    std::vector<std::string> ids = idsOf(out);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<std::string>{"s0", "s10"}));
+}
+
+TEST(FindPositiveOutliers, ManyDistinctValuesAsFewOnes) {
+    // 40001 distinct values (too many to count one by one), in a scrambled
+    // order: Q1 is rank 10000, Q3 rank 30000; k = 0 keeps the 10000 above.
+    const size_t n = 40001;
+    std::vector<double> fsts(n);
+    for (size_t i = 0; i < n; ++i) fsts[(i * 7919) % n] = static_cast<double>(i) / n;
+    std::vector<SiteRecord> out;
+    findPositiveOutliers(entries(fsts), columnPositions(n), {}, 0.0, out);
+    ASSERT_EQ(out.size(), 10000u);
+    for (const SiteRecord &r : out) ASSERT_GT(r.fst, 30000.0 / n);
+    // k = 0.5: threshold 0.5 * (30000 - 10000) / n + 30000 / n.
+    findPositiveOutliers(entries(fsts), columnPositions(n), {}, 0.5, out);
+    EXPECT_EQ(out.size(), 0u);
+    // Names left empty are the positions' 12-digit texts.
+    findPositiveOutliers(entries({0.0, 0.0, 0.0, 0.9, 0.0, 0.0, 0.0, 0.0}),
+                         {1, 2, 3, 123456789.25, 5, 6, 7, 8}, {}, 3.0, out);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].id, "123456789.25");
 }
 
 TEST(SortByFst, EqualFstKeepTheirOrder) {
@@ -319,7 +356,7 @@ TEST_F(EosTest, HaplotypeFormatsComputeFstFromTheMetapopulation) {
     context.formatCode = FormatCode::MS;
     // Site 0: rows 0,0 | 1,1 (Fst 1); site 1: rows 0,1 | 0,1 (Hw 1, Ht 0.75).
     // Global: 1 - (0 + 1) / (0.5 + 0.75) = 0.2.
-    analysis.metapopdata = {{0, 0}, {0, 1}, {1, 0}, {1, 1}};
+    analysis.data = matrixOfRows({"00", "01", "10", "11"});
     analysis.samplesizes = {2, 2};
     analysis.metapopsnpositions = {7, 8};
     analysis.filelocnames = {"7", "8"};
@@ -337,7 +374,7 @@ TEST_F(EosTest, HaplotypeFormatsComputeFstFromTheMetapopulation) {
     EXPECT_EQ(out.substr(0, head.size()), head);
 
     // No site varies: the mean is 0 and nothing is tested.
-    analysis.metapopdata = {{0, 1}, {0, 1}, {0, 1}, {0, 1}};
+    analysis.data = matrixOfRows({"01", "01", "01", "01"});
     analysis.fstdistrib.assign(2, FstEntry{});
     run();
     EXPECT_EQ(analysis.fsttot, 0.0);

@@ -12,12 +12,6 @@
 
 namespace {
 
-HaplotypeRow row(const std::string &cells) {
-    HaplotypeRow r;
-    for (char c : cells) r.push_back(static_cast<char>(c - '0'));
-    return r;
-}
-
 // Turns every line end of the text into a carriage return and a line feed.
 std::string dos(const std::string &text) {
     std::string out;
@@ -52,14 +46,12 @@ TEST_F(FastaReaders, HalvesCodedAgainstReferenceMajorsAlikeForDosLineEnds) {
         ASSERT_TRUE(readFasta(false, "", file, sizes, data, freqs, positions));
         EXPECT_EQ(sizes, (std::vector<int>{3, 4}));
         EXPECT_EQ(positions, (std::vector<std::vector<double>>{{0, 3, 4, 5}, {0, 3, 4, 5}}));
-        EXPECT_EQ(data, (HaplotypeMatrix{row("1010"), row("1010"), row("0010"), row("0010"),
-                                         row("0010"), row("1000"), row("0000")}));
+        EXPECT_EQ(rowsOf(data), (std::vector<std::string>{"1010", "1010", "0010", "0010", "0010", "1000", "0000"}));
         EXPECT_EQ(freqs, (std::vector<std::vector<double>>{{2.0 / 3, 0, 1, 0}, {0.25, 0, 0.5, 0}}));
 
         ASSERT_TRUE(readFasta(true, "", file, sizes, data, freqs, positions));
         EXPECT_EQ(positions, (std::vector<std::vector<double>>{{0, 4, 5}, {0, 4, 5}}));
-        EXPECT_EQ(data, (HaplotypeMatrix{row("110"), row("110"), row("010"), row("010"),
-                                         row("010"), row("100"), row("000")}));
+        EXPECT_EQ(rowsOf(data), (std::vector<std::string>{"110", "110", "010", "010", "010", "100", "000"}));
     }
     // After the first header a line beginning with '#' is sequence text.
     writeFile("hash.fa", ">a\n#C\n>b\n#C\n>c\nAC\n>d\nAC\n");
@@ -77,7 +69,7 @@ TEST_F(FastaReaders, LongAlignmentCodedAcrossColumnBlocks) {
     ASSERT_EQ(positions[1].size(), 69999u);
     EXPECT_EQ(positions[1][65535], 65535);
     EXPECT_EQ(positions[1][65536], 65537);
-    EXPECT_EQ(data[3].back(), 1);
+    EXPECT_EQ(rowsOf(data)[3].back(), '1');
     EXPECT_EQ(freqs[1].back(), 0.5);
 }
 
@@ -88,11 +80,10 @@ TEST_F(FastaReaders, TwoFilesReferenceIsTheLargerPopulation) {
     EXPECT_EQ(sizes, (std::vector<int>{2, 3}));
     EXPECT_EQ(refpop, 1);
     EXPECT_EQ(positions[0], (std::vector<double>{0, 1, 2, 3}));
-    EXPECT_EQ(data, (HaplotypeMatrix{row("1001"), row("1000"), row("0000"), row("1000"),
-                                     row("0000")}));
+    EXPECT_EQ(rowsOf(data), (std::vector<std::string>{"1001", "1000", "0000", "1000", "0000"}));
     ASSERT_TRUE(readFastaTwoFiles(false, "", "b.fa", "a.fa", sizes, data, freqs, positions, refpop));
     EXPECT_EQ(refpop, 0);
-    EXPECT_EQ(data[3], row("1001"));
+    EXPECT_EQ(rowsOf(data)[3], "1001");
 }
 
 TEST_F(FastaReaders, SplitByTagOrInTurnWithSubsetFiles) {
@@ -106,8 +97,7 @@ TEST_F(FastaReaders, SplitByTagOrInTurnWithSubsetFiles) {
     EXPECT_EQ(refpop, 1);
     // Column 2 holds a gap in the reference population 1: removed with -nogaps.
     EXPECT_EQ(positions[0], (std::vector<double>{0, 1, 3}));
-    EXPECT_EQ(data, (HaplotypeMatrix{row("001"), row("100"), row("000"), row("000"),
-                                     row("001")}));
+    EXPECT_EQ(rowsOf(data), (std::vector<std::string>{"001", "100", "000", "000", "001"}));
     EXPECT_EQ(readFile("sub/run.1_pop2.fas"), ">A_Pop2_1\nACGT\n>x POP2\nTCGA\n");
     EXPECT_EQ(readFile("sub/run.1_NON_pop2.fas"), ">B_1\nACGA\n>C_2\nAC-A\n>D_1\nACGT\n");
 
@@ -116,8 +106,7 @@ TEST_F(FastaReaders, SplitByTagOrInTurnWithSubsetFiles) {
     EXPECT_EQ(sizes, (std::vector<int>{3, 2}));
     EXPECT_EQ(refpop, 0);
     EXPECT_EQ(positions[0], (std::vector<double>{0, 1, 2, 3}));
-    EXPECT_EQ(data, (HaplotypeMatrix{row("0000"), row("1001"), row("0000"), row("0001"),
-                                     row("0001")}));
+    EXPECT_EQ(rowsOf(data), (std::vector<std::string>{"0000", "1001", "0000", "0001", "0001"}));
     EXPECT_EQ(readFile("sub/run.1_rndPop1.fas"), ">A_Pop2_1\nACGT\n>x POP2\nTCGA\n>D_1\nACGT\n");
     EXPECT_EQ(readFile("sub/run.1_rndPop2_.fas"), ">B_1\nACGA\n>C_2\nAC-A\n");
 

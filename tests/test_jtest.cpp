@@ -179,12 +179,10 @@ protected:
     void load(const Rows &pop0, const Rows &pop1, const std::vector<double> &positions) {
         AnalysisData &d = a;
         for (const Rows *rows : {&pop0, &pop1})
-            for (const std::string &text : *rows) {
-                ASSERT_EQ(text.size(), positions.size());
-                HaplotypeRow row;
-                for (char c : text) row.push_back(c == '1' ? 1 : 0);
-                d.data.push_back(row);
-            }
+            for (const std::string &text : *rows) ASSERT_EQ(text.size(), positions.size());
+        std::vector<std::string> all(pop0);
+        all.insert(all.end(), pop1.begin(), pop1.end());
+        d.data = matrixOfRows(all);
         d.samplesizes = {static_cast<int32_t>(pop0.size()), static_cast<int32_t>(pop1.size())};
         d.fileSampleSizes = d.samplesizes;
         d.snpositions = {positions, positions};
@@ -195,7 +193,6 @@ protected:
                 for (size_t s = 0; s < positions.size(); ++s) d.snpfreqs[p][s] += d.data[r][s];
             for (double &f : d.snpfreqs[p]) f /= d.samplesizes[p];
         }
-        d.metapopdata = d.data;
         d.metapopsnpositions = positions;
         d.genomesize = positions.size();
         d.numsnps.assign(1, static_cast<int32_t>(positions.size()));

@@ -16,13 +16,13 @@ namespace {
 using LDTest = ScratchFolderTest;
 
 HaplotypeMatrix rows(const std::vector<std::vector<int>> &cells) {
-    HaplotypeMatrix m;
+    std::vector<std::string> texts;
     for (const auto &r : cells) {
-        HaplotypeRow row;
-        for (int v : r) row.push_back(static_cast<char>(v));
-        m.push_back(row);
+        std::string text;
+        for (int v : r) text.push_back(static_cast<char>('0' + v));
+        texts.push_back(text);
     }
-    return m;
+    return matrixOfRows(texts);
 }
 
 // LD vectors for a hand-made link pattern: with 100 rows, r2 = 0.5 gives a
@@ -68,6 +68,18 @@ TEST_F(LDTest, DprimeAndR2OfHandComputedPairs) {
                      {0.5, 0.5}, Dp, r2);
     EXPECT_DOUBLE_EQ(Dp[0], -1.0);
     EXPECT_DOUBLE_EQ(r2[0], 1.0);
+}
+
+TEST_F(LDTest, NegativeDAtUnequalFrequenciesUsesItsOwnBound) {
+    // Ten rows, p = 0.3, q = 0.4, both reference alleles 1; one row carries
+    // both: x11 = 0.1, D = -0.02, Dmax = min(0.7 * 0.6, 0.3 * 0.4) = 0.12.
+    std::vector<double> Dp, r2;
+    computeSeqDrsq_L({true, true},
+                     rows({{1, 1}, {1, 0}, {1, 0}, {0, 1}, {0, 1}, {0, 1}, {0, 0}, {0, 0}, {0, 0},
+                           {0, 0}}),
+                     {10, 0}, 0, {0.3, 0.4}, Dp, r2);
+    EXPECT_NEAR(Dp[0], -0.02 / 0.12, 1e-12);
+    EXPECT_NEAR(r2[0], 0.0004 / (0.21 * 0.24), 1e-12);
 }
 
 TEST_F(LDTest, PartialLinkageAndTheSignFollowTheReferenceFlags) {
@@ -156,6 +168,33 @@ TEST_F(LDTest, LinkNeedsSignificantR2AndEnoughDprime) {
     EXPECT_TRUE(linked(1.0, 1.0, 0.0, 100, 0.4));
     // No D' reaches 2.
     EXPECT_FALSE(linked(1.0, 1.0, 1.0, 100, 2.0));
+}
+
+TEST_F(LDTest, LinkBoundsDecideAsTheExactPvalueAroundTheCrossing) {
+    // For several levels, statistics densely around (and far from) the
+    // crossing are linked with the bounds exactly when without them.
+    for (double alpha : {0.05, 0.001, 1e-12, 0.3}) {
+        const LinkBounds bounds = linkBounds(alpha);
+        ASSERT_TRUE(bounds.usable);
+        const double middle = (bounds.low + bounds.high) / 2;
+        std::vector<double> r2, Dprime;
+        for (int k = -2000; k <= 2000; ++k) {
+            r2.push_back(middle * (1 + k * 1e-9) / 100.0);
+            Dprime.push_back(1.0);
+        }
+        for (double x : {0.0, 1e-3, middle * 0.5, middle * 2, 5000.0}) {
+            r2.push_back(x / 100.0);
+            Dprime.push_back(1.0);
+        }
+        for (std::size_t j = 0; j < r2.size(); ++j)
+            ASSERT_EQ(ldPairLinked(alpha, Dprime, r2, j, 100.0, 0.4, bounds),
+                      ldPairLinked(alpha, Dprime, r2, j, 100.0, 0.4))
+                << alpha << " " << r2[j];
+    }
+    // Levels at which the bounds are not used.
+    EXPECT_FALSE(linkBounds(0.5).usable);
+    EXPECT_FALSE(linkBounds(1.0).usable);
+    EXPECT_FALSE(linkBounds(0.0).usable);
 }
 
 TEST_F(LDTest, NegativeR2EndsThroughTheGammaArgumentCheck) {

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <cstring>
+
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -16,12 +19,6 @@ std::string msDataDir() {
     const char *dir = std::getenv("QUINTOR_TEST_DATA");
     std::string base = dir ? dir : std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/')) + "/data";
     return base + "/ms/";
-}
-
-HaplotypeRow row(const std::string &cells) {
-    HaplotypeRow r;
-    for (char c : cells) r.push_back(static_cast<char>(c - '0'));
-    return r;
 }
 
 // Every test runs in a fresh scratch folder (the readers write log files).
@@ -72,19 +69,64 @@ TEST_F(MsReaders, ScrmOutputGivesOneBlockPerPopulation) {
     EXPECT_EQ(positions[0], (std::vector<double>{0.475723, 0.804306}));
     ASSERT_EQ(positions[1].size(), 12u);
     EXPECT_EQ(positions[1].back(), 0.988036);
-    EXPECT_EQ(data[0], row("01"));
-    EXPECT_EQ(data[12], row("10"));
-    EXPECT_EQ(data[13], row("00"));
-    EXPECT_EQ(data[20], row("001010001000"));
-    EXPECT_EQ(data[39], row("100011010000"));
+    EXPECT_EQ(rowsOf(data)[0], "01");
+    EXPECT_EQ(rowsOf(data)[12], "10");
+    EXPECT_EQ(rowsOf(data)[13], "00");
+    EXPECT_EQ(rowsOf(data)[20], "001010001000");
+    EXPECT_EQ(rowsOf(data)[39], "100011010000");
 }
 
 TEST_F(MsReaders, BlocksOfOwnSizeTrimmedLinesAndCellCoding) {
     int sample = 3;
     ASSERT_TRUE(readMS(msDataDir(), "ms_varied.ms", sample, data, positions));
     EXPECT_EQ(positions, (std::vector<std::vector<double>>{{0.125, 0.25, 0.5, 0.75}, {0.5, 0.75}}));
-    EXPECT_EQ(data, (HaplotypeMatrix{row("0100"), row("1111"), row("0101"), row("10"), row("01"),
-                                     row("00")}));
+    EXPECT_EQ(rowsOf(data), (std::vector<std::string>{"0100", "1111", "0101", "10", "01",
+                                     "00"}));
+}
+
+TEST_F(MsReaders, LongLinesCodeOnlyOneAsOneInEveryWord) {
+    // 130 sites: two full 64-cell words and two cells more; 65 rows in
+    // population 0 fill one word of rows and start the next. Characters
+    // one bit away from '1' code 0.
+    std::string positionsLine = "positions:";
+    for (int s = 0; s < 130; ++s) positionsLine += " " + std::to_string((s + 1) / 1000.0);
+    std::vector<std::string> rows;
+    std::string file = "segsites: 130\n" + positionsLine + "\n";
+    for (int r = 0; r < 67; ++r) {
+        std::string line;
+        for (int s = 0; s < 130; ++s) line.push_back("01q\xb1" "3\x02"[(r * 7 + s * 3) % 6]);
+        file += line + "\n";
+        std::string cells;
+        for (char c : line) cells.push_back(c == '1' ? '1' : '0');
+        rows.push_back(cells);
+    }
+    writeFile("long.ms", file);
+    int sample = 65, sample2 = 2, total = 67;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(readMSTwoSamples("", "long.ms", total, sample, sample2, data, positions));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(rowsOf(data), rows);
+}
+
+TEST_F(MsReaders, PositionsReadAsTheCLibraryReadsThem) {
+    const std::vector<std::string> texts{"0.0002634818998", "-0.25", "1.", ".5", "00012.5000",
+                                         "0.30000000000000004441", "123456789012345678",
+                                         "0.0000000000000000000001", "1e-3", "+2", "0x10", "7abc",
+                                         "-0", "0.9999999999999999"};
+    std::string file = "segsites: " + std::to_string(texts.size()) + "\npositions:";
+    for (const std::string &text : texts) file += " " + text;
+    file += "\n" + std::string(texts.size(), '0') + "\n";
+    writeFile("positions.ms", file);
+    int sample = 1;
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(readMS("", "positions.ms", sample, data, positions));
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(positions.size(), 1u);
+    ASSERT_EQ(positions[0].size(), texts.size());
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const double expected = std::strtod(texts[i].c_str(), nullptr);
+        EXPECT_EQ(std::memcmp(&positions[0][i], &expected, sizeof expected), 0) << texts[i];
+    }
 }
 
 TEST_F(MsReaders, TwoSamplesReadFirstBlockAndCorrectRepeatedPosition) {
@@ -102,7 +144,7 @@ TEST_F(MsReaders, TwoSamplesReadFirstBlockAndCorrectRepeatedPosition) {
     EXPECT_EQ(readFile("Quintor.log"), note + " 4\n");
     const std::vector<double> corrected{0.2, 0.2 + 1e-07, 0.3};
     EXPECT_EQ(positions, (std::vector<std::vector<double>>{corrected, corrected}));
-    EXPECT_EQ(data, (HaplotypeMatrix{row("011"), row("100"), row("111"), row("001")}));
+    EXPECT_EQ(rowsOf(data), (std::vector<std::string>{"011", "100", "111", "001"}));
 }
 
 TEST_F(MsReaders, CorrectionIsMadeOncePerPositionAndFromMinusOne) {
@@ -132,7 +174,7 @@ TEST_F(MsReaders, CarriageReturnLineEndsInTwoSamples) {
     testing::internal::CaptureStdout();
     ASSERT_TRUE(readMSTwoSamples("", "dos.ms", total, sample, sample2, data, positions));
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(data, (HaplotypeMatrix{row("01"), row("10")}));
+    EXPECT_EQ(rowsOf(data), (std::vector<std::string>{"01", "10"}));
 }
 
 TEST_F(MsReaders, NoBlockOrNoFileGivesFalse) {
@@ -217,7 +259,7 @@ TEST_F(MsReaders, MalformedBlocksEndTheProcess) {
 
 TEST_F(MsReaders, RowsAlreadyInTheMatrixFailTheRowCheck) {
     int sample = 3;
-    data.push_back(row("1"));
+    data = matrixOfRows({"1"});
     const std::string full = msDataDir() + "ms_varied.ms";
     EXPECT_EXIT(readMS(msDataDir(), "ms_varied.ms", sample, data, positions),
                 testing::ExitedWithCode(5), "");

@@ -109,6 +109,13 @@ TEST_F(ResultNameTest, EveryPieceInItsOrder) {
               "Quintor_Results/Quintor_out_AutoRefPop2_MAF_0.01_Blocks_NoGaps_RND");
 }
 
+TEST_F(ResultNameTest, SeriesOfTwoFilesIsNamed) {
+    settings_.runs = 2;
+    context_.autoRef = true;
+    EXPECT_EQ(buildResultBase(settings_, context_, 0),
+              "Quintor_Results/Quintor_out_AutoRefPop1_MAF_0.01_NF2_Blocks");
+}
+
 TEST_F(ResultNameTest, TagIsComparedAsGivenAndNoJStepGivesPopulationZero) {
     settings_.fastaTag = "RND0";
     settings_.useblocks = false;

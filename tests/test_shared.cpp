@@ -14,12 +14,6 @@
 
 namespace {
 
-HaplotypeRow row(const std::string &cells) {
-    HaplotypeRow r;
-    for (char c : cells) r.push_back(static_cast<char>(c - '0'));
-    return r;
-}
-
 // Every test runs in a fresh scratch folder: the notes go to "Quintor.log".
 class SharedSnps : public ScratchFolderTest {
 protected:
@@ -43,8 +37,9 @@ protected:
               const std::vector<std::string> &rows1, const std::vector<double> &positions1) {
         analysis.data.clear();
         analysis.filelocnames.clear();
-        for (const std::string &r : rows0) analysis.data.push_back(row(r));
-        for (const std::string &r : rows1) analysis.data.push_back(row(r));
+        std::vector<std::string> rows(rows0);
+        rows.insert(rows.end(), rows1.begin(), rows1.end());
+        analysis.data = matrixOfRows(rows);
         analysis.samplesizes = {static_cast<int32_t>(rows0.size()), static_cast<int32_t>(rows1.size())};
         analysis.snpositions = {positions0, positions1};
         analysis.snpfreqs.assign(2, std::vector<double>());
@@ -109,30 +104,30 @@ TEST(CountDistinctNonMissing, CountsAndReportsTheSmallestRepeat) {
 }
 
 TEST(KeepCommonSites, CutsOnlyThatPopulationsColumns) {
-    HaplotypeMatrix matrix{row("101"), row("010"), row("110"), row("011"), row("111")};
+    HaplotypeMatrix matrix = matrixOfRows({"101", "010", "110", "011", "111"});
     const std::vector<int32_t> samplesizes{2, 3};
     std::vector<double> freqs{0.25, 0.5, 0.75};
     std::vector<double> positions{5, 7, 9};
     keepCommonSites(matrix, 1, samplesizes, freqs, positions, {5, 9, 11});
-    EXPECT_EQ(matrix, (HaplotypeMatrix{row("101"), row("010"), row("10"), row("01"), row("11")}));
+    EXPECT_EQ(rowsOf(matrix), (std::vector<std::string>{"101", "010", "10", "01", "11"}));
     EXPECT_EQ(freqs, (std::vector<double>{0.25, 0.75}));
     EXPECT_EQ(positions, (std::vector<double>{5, 9}));
 
     // A repeated shared position is kept every time; population 0 from row 0.
-    matrix = {row("1100"), row("0011"), row("11")};
+    matrix = matrixOfRows({"1100", "0011", "11"});
     freqs = {0.5, 0.5, 0.5, 0.5};
     positions = {5, 5, 6, 9};
     keepCommonSites(matrix, 0, {2, 1}, freqs, positions, {5, 9});
-    EXPECT_EQ(matrix, (HaplotypeMatrix{row("110"), row("001"), row("11")}));
+    EXPECT_EQ(rowsOf(matrix), (std::vector<std::string>{"110", "001", "11"}));
     EXPECT_EQ(positions, (std::vector<double>{5, 5, 9}));
     EXPECT_EQ(freqs.size(), 3u);
 
     // Nothing shared: every column goes.
     positions = {1, 2, 3};
     freqs = {0.5, 0.5, 0.5};
-    matrix = {row("110"), row("001"), row("11")};
+    matrix = matrixOfRows({"110", "001", "11"});
     keepCommonSites(matrix, 0, {2, 1}, freqs, positions, {});
-    EXPECT_EQ(matrix, (HaplotypeMatrix{HaplotypeRow(), HaplotypeRow(), row("11")}));
+    EXPECT_EQ(rowsOf(matrix), (std::vector<std::string>{"", "", "11"}));
     EXPECT_TRUE(positions.empty());
 }
 
@@ -140,18 +135,18 @@ TEST(KeepCommonSites, CutsOnlyThatPopulationsColumns) {
 // the shared positions and its column goes.
 TEST(KeepCommonSites, PositionThatIsNotANumberIsNotShared) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    HaplotypeMatrix matrix{row("101"), row("011")};
+    HaplotypeMatrix matrix = matrixOfRows({"101", "011"});
     std::vector<double> freqs{0.5, 0.5, 1.0};
     std::vector<double> positions{nan, 0.1, 0.2};
     keepCommonSites(matrix, 0, {2, 0}, freqs, positions, {0.1, 0.2});
     EXPECT_EQ(positions, (std::vector<double>{0.1, 0.2}));
-    EXPECT_EQ(matrix, (HaplotypeMatrix{row("01"), row("11")}));
+    EXPECT_EQ(rowsOf(matrix), (std::vector<std::string>{"01", "11"}));
 }
 
 TEST(ComputePopulationReferences, MoreThanHalfOfThePopulationsRows) {
     // Population 0: 4 rows; population 1: 5 rows.
-    const HaplotypeMatrix matrix{row("1110"), row("1100"), row("0100"), row("0000"),
-                                 row("1110"), row("1100"), row("1011"), row("0011"), row("0000")};
+    const HaplotypeMatrix matrix = matrixOfRows({"1110", "1100", "0100", "0000",
+                                 "1110", "1100", "1011", "0011", "0000"});
     const std::vector<std::vector<bool>> references = computePopulationReferences(matrix, {4, 5});
     ASSERT_EQ(references.size(), 2u);
     // 2 of 4 carriers is not more than half; 3 of 4 is.
@@ -165,9 +160,9 @@ TEST(ComputePopulationReferences, MoreThanHalfOfThePopulationsRows) {
 
 TEST(ComputeMetapopFrequencies, FractionOfAllRows) {
     std::vector<double> freqs{9, 9, 9, 9, 9};
-    computeMetapopFrequencies({row("110"), row("100"), row("000"), row("101")}, freqs);
+    computeMetapopFrequencies(matrixOfRows({"110", "100", "000", "101"}), freqs);
     EXPECT_EQ(freqs, (std::vector<double>{0.75, 0.25, 0.25}));
-    computeMetapopFrequencies({row("01"), row("11"), row("01")}, freqs);
+    computeMetapopFrequencies(matrixOfRows({"01", "11", "01"}), freqs);
     EXPECT_EQ(freqs, (std::vector<double>{1.0 / 3.0, 1.0}));
 }
 
@@ -176,10 +171,11 @@ TEST_F(SharedSnps, SharedPositionsCutMatrixMetapopulationAndNames) {
     EXPECT_EQ(prepare(), SharedOutcome::TooFewSnps);
     EXPECT_EQ(analysis.numSNPmin, 3u);
     EXPECT_EQ(analysis.commons, (std::vector<double>{2, 3}));
-    EXPECT_EQ(analysis.data, (HaplotypeMatrix{row("01"), row("10"), row("11"), row("00")}));
+    EXPECT_EQ(rowsOf(analysis.data), (std::vector<std::string>{"01", "10", "11", "00"}));
     EXPECT_EQ(analysis.snpositions, (std::vector<std::vector<double>>{{2, 3}, {2, 3}}));
     EXPECT_EQ(analysis.snpfreqs, (std::vector<std::vector<double>>{{0.5, 0.5}, {0.5, 0.5}}));
-    EXPECT_EQ(analysis.metapopdata, analysis.data);
+    // The cut matrix is the metapopulation itself.
+    EXPECT_EQ(analysis.metapopsamplesize, 4);
     EXPECT_EQ(analysis.metapopsnpositions, (std::vector<double>{2, 3}));
     EXPECT_EQ(analysis.metapopsamplesize, 4);
     EXPECT_EQ(analysis.genomesize, 2u);
@@ -232,6 +228,23 @@ TEST_F(SharedSnps, PooledFrequencyEqualToMafIsKeptBelowIsDropped) {
     EXPECT_EQ(analysis.commons, (std::vector<double>{8}));
 }
 
+TEST_F(SharedSnps, PooledFrequencyWeighsEachPopulationByItsOwnSize) {
+    // Two rows against four, -maf 0.2. Position 1: one carrier of two in
+    // population 0 only, pooled 1/6, dropped (weighing by the other size
+    // would give 1/3). Position 2: one carrier of four in population 1 only,
+    // pooled 1/6, dropped. Position 3: two carriers in population 1, pooled
+    // 1/3, kept; position 4: one carrier in each, pooled 1/3, kept.
+    load({"1001", "0000"}, {1, 2, 3, 4}, {"0111", "0010", "0000", "0000"}, {1, 2, 3, 4});
+    settings.maf = 0.2;
+    prepare();
+    EXPECT_EQ(analysis.commons, (std::vector<double>{3, 4}));
+    // At -maf 1/6 the first two are kept too.
+    load({"1001", "0000"}, {1, 2, 3, 4}, {"0111", "0010", "0000", "0000"}, {1, 2, 3, 4});
+    settings.maf = 1.0 / 6.0;
+    prepare();
+    EXPECT_EQ(analysis.commons, (std::vector<double>{1, 2, 3, 4}));
+}
+
 TEST_F(SharedSnps, PositionOfPopulationOneOnlyIsNeverShared) {
     load({"11", "01"}, {1, 2}, {"111", "110"}, {2, 3, 1});
     prepare();
@@ -241,8 +254,8 @@ TEST_F(SharedSnps, PositionOfPopulationOneOnlyIsNeverShared) {
     // of every row belongs to shared position j.
     EXPECT_EQ(analysis.snpositions[1], (std::vector<double>{1, 2}));
     EXPECT_EQ(analysis.snpfreqs[1], (std::vector<double>{0.5, 1.0}));
-    EXPECT_EQ(analysis.data[2], row("11"));
-    EXPECT_EQ(analysis.data[3], row("01"));
+    EXPECT_EQ(rowsOf(analysis.data)[2], "11");
+    EXPECT_EQ(rowsOf(analysis.data)[3], "01");
     EXPECT_EQ(analysis.metapopsnpositions, (std::vector<double>{1, 2}));
 }
 
@@ -278,8 +291,9 @@ TEST_F(SharedSnps, NoSharedSnpLeavesTheCountAndLogsTheFile) {
               "pair.ms\nA number of 2 SNPs at frequency lower than 0.01 has been discarded:\n");
     // Nothing is cut and no metapopulation is built.
     EXPECT_EQ(analysis.data.size(), 4u);
-    EXPECT_EQ(analysis.data[2], row("110"));
-    EXPECT_TRUE(analysis.metapopdata.empty());
+    EXPECT_EQ(rowsOf(analysis.data)[2], "110");
+    EXPECT_TRUE(analysis.metapopsnpositions.empty());
+    EXPECT_EQ(analysis.metapopsamplesize, 0);
     EXPECT_FALSE(std::filesystem::exists("Quintor.log"));
 
     // Shared positions whose pooled frequency is below -maf: the same branch.

@@ -21,17 +21,7 @@ using KmeansDeath = ScratchFolderTest;
 // In the child of a death test: what the process prints goes to the file.
 void sendStdoutTo(const char *name) { std::freopen(name, "w", stdout); }
 
-// Matrix from strings, one row per string, one cell per character ('0'/'1'
-// become the bytes 0/1, other characters stay as they are).
-HaplotypeMatrix matrixOf(const std::vector<std::string> &rows) {
-    HaplotypeMatrix m;
-    for (const std::string &row : rows) {
-        HaplotypeRow r;
-        for (char c : row) r.push_back(c == '0' ? 0 : c == '1' ? 1 : c);
-        m.push_back(r);
-    }
-    return m;
-}
+HaplotypeMatrix matrixOf(const std::vector<std::string> &rows) { return matrixOfRows(rows); }
 
 const double kEps = 2.220446049250313e-16;
 
@@ -146,9 +136,9 @@ TEST(Diversity, ThetaPiCountsPairsOverSites) {
     EXPECT_EQ(nsites, 1u);
     // More rows than the matrix holds: the whole matrix.
     EXPECT_EQ(Theta_Pi(m, 1, 9, 0, 2, nsites), 4.0 / 3.0);
-    // Any byte values: A A C G has 5 differing pairs of 6.
-    HaplotypeMatrix bytes = matrixOf({"A", "A", "C", "G"});
-    EXPECT_EQ(Theta_Pi(bytes, 0, 4, 0, 1, nsites), 5.0 / 6.0);
+    // 0 0 1 1 has 4 differing pairs of 6.
+    HaplotypeMatrix four = matrixOf({"0", "0", "1", "1"});
+    EXPECT_EQ(Theta_Pi(four, 0, 4, 0, 1, nsites), 4.0 / 6.0);
 }
 
 TEST(Diversity, ThetaPiaBetweenPopulations) {
@@ -214,17 +204,18 @@ TEST(Fst, SiteRangeIsClampedAndOffset) {
 }
 
 // The per-site Fst and the global value equal a pair-by-pair evaluation of
-// the same formulas, bit for bit, for three populations and byte values 0..2.
+// the same formulas, bit for bit, for three populations.
 TEST(Fst, MatchesPairwiseEvaluation) {
     const std::vector<int32_t> sizes = {5, 3, 4};
     const size_t k = sizes.size(), rows = 12, sites = 40;
-    HaplotypeMatrix m(rows, HaplotypeRow(sites));
+    std::vector<std::string> texts(rows, std::string(sites, '0'));
     uint32_t state = 12345;
     for (size_t r = 0; r < rows; ++r)
         for (size_t s = 0; s < sites; ++s) {
             state = state * 1103515245u + 12345u;
-            m[r][s] = static_cast<char>((state >> 16) % 3);
+            texts[r][s] = static_cast<char>('0' + (state >> 16) % 2);
         }
+    const HaplotypeMatrix m = matrixOf(texts);
     std::vector<FstEntry> out(sites);
     double global = 0.0;
     FSTdT(m, sizes, 0, sites, out, global);
@@ -394,6 +385,25 @@ TEST(Kmeans, RecordBeyondStartDistanceJoinsNearest) {
     std::vector<SiteRecord> r = recordsOf({0.1, 0.9, 0.95});
     kmeans(r, {0.0, -5.0}, 0.0, true);
     EXPECT_EQ(namesOf(r), Names({"s1", "s2"}));
+}
+
+TEST(Kmeans, RecordEqualToTheThresholdAndTheConvergenceTolerance) {
+    // Two passes, {0.1, 0.2} and {0.8, 0.85, 0.9}: a record equal to the
+    // threshold is the first one kept.
+    std::vector<SiteRecord> r = recordsOf({0.1, 0.2, 0.8, 0.85, 0.9});
+    kmeans(r, {0.0, 0.96}, 0.85, true);
+    EXPECT_EQ(namesOf(r), Names({"s3", "s4"}));
+
+    // Centroids 0.4 and 1.0; s1 lies just below their midpoint and joins
+    // the lower cluster, whose mean then moves down by 4e-6: more than the
+    // tolerance of 1e-6, so a second pass moves s1 to the upper cluster.
+    r = recordsOf({0.4, 0.699999, 0.099989, 1.0});
+    kmeans(r, {0.0, 0.96}, 0.0, true);
+    EXPECT_EQ(namesOf(r), Names({"s1", "s3"}));
+    // The same layout with a move of 5e-7, below the tolerance: one pass.
+    r = recordsOf({0.4, 0.6999999, 0.0999986, 1.0});
+    kmeans(r, {0.0, 0.96}, 0.0, true);
+    EXPECT_EQ(namesOf(r), Names({"s3"}));
 }
 
 TEST_F(KmeansDeath, TooFewReferenceValues) {

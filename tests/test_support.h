@@ -3,6 +3,8 @@
 #ifndef QUINTOR_TEST_SUPPORT_H
 #define QUINTOR_TEST_SUPPORT_H
 
+#include "TLibQuintor.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <vector>
 #include <unistd.h>
 
 // The whole content of a file, byte for byte; empty when it cannot be read.
@@ -26,6 +29,31 @@ inline std::string readFile(const std::string &name) {
 // Creates the file, or replaces its content, with the text.
 inline void writeFile(const std::string &name, const std::string &text) {
     std::ofstream(name, std::ios::binary) << text;
+}
+
+// A haplotype matrix of the rows given as texts: '1' is a cell of value 1,
+// any other character a cell of value 0.
+inline HaplotypeMatrix matrixOfRows(const std::vector<std::string> &rows) {
+    HaplotypeMatrix matrix;
+    std::string cells;
+    for (const std::string &row : rows) {
+        cells.clear();
+        for (char c : row) cells.push_back(c == '1' ? 1 : 0);
+        appendHaplotype(matrix, cells.data(), cells.size());
+    }
+    return matrix;
+}
+
+// The rows of a haplotype matrix as texts of '0' and '1'.
+inline std::vector<std::string> rowsOf(const HaplotypeMatrix &matrix) {
+    std::vector<std::string> rows;
+    for (size_t r = 0; r < matrix.size(); ++r) {
+        const HaplotypeRowView row = matrix[r];
+        std::string text;
+        for (size_t s = 0; s < row.size(); ++s) text.push_back(row[s] ? '1' : '0');
+        rows.push_back(text);
+    }
+    return rows;
 }
 
 inline bool fileExists(const std::string &name) { return std::filesystem::exists(name); }
