@@ -155,6 +155,16 @@ FileEnd analyseFile(Settings &s, RunContext &context, RunResults &results, int32
     case FormatCode::MS:
         read = readMSBranch(s, context, a);
         break;
+    case FormatCode::BS:
+    case FormatCode::GP:
+    case FormatCode::PL:
+    case FormatCode::PL2: {
+        std::string failedName, formatText;
+        read = readAlleleCountFile(s, context, a, failedName, formatText);
+        if (!read)
+            readFailure(s, context, failedName, formatText, context.formatCode != FormatCode::BS);
+        break;
+    }
     default:
         // Formats whose readers this build does not have yet.
         fatalError(1, std::string("\nERROR: \nThe input format ") + formatCodeName(context.formatCode) +

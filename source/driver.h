@@ -206,4 +206,27 @@ void formatRsidTable(const std::vector<std::string> &labels, const std::vector<s
 void appendBuffersToFiles(const std::vector<std::string> &outnames,
                           const std::vector<std::string> &buffers);
 
+// ---------------------------------------------------------------------------
+// Allele-count formats: BS, genepop, plink (driverCounts.cpp)
+// ---------------------------------------------------------------------------
+
+// The distinct allele codes of one locus over every population, other than
+// the missing code, ascending; returns their number. Instances for a 32-bit
+// and a 64-bit missing code.
+template <typename Missing>
+size_t collectAlleleStates(const AlleleCountTables &tables, size_t locus, Missing missing,
+                           std::vector<uint32_t> &out);
+
+// Reads an allele-count file (BS, GP, PL, PL2), records it in the run log,
+// keeps the loci that pass the allele-frequency and missing-data tests and
+// computes their Fst, the file's Fst mean and FstMax. False when the reader
+// failed: `failedName` and `formatText` then complete the failure message.
+bool readAlleleCountFile(Settings &s, RunContext &context, AnalysisData &a,
+                         std::string &failedName, std::string &formatText);
+
+// Keeps the loci of the tables that pass the tests and computes their Fst
+// (the part of readAlleleCountFile after the read).
+void filterAlleleCountLoci(const Settings &s, const RunContext &context, AnalysisData &a,
+                           const AlleleCountTables &tables);
+
 #endif

@@ -1,0 +1,322 @@
+// SNPSelToolsPlink: the readers of plink map and ped text files, with
+// nucleotide (A, C, G, T) or numeric alleles. A population is a run of ped
+// lines with the same family identifier. A ped line of a chromosome-sized
+// data set holds millions of allele tokens: it is read in place, and the
+// alleles are counted as the lines go by, one population at a time.
+#include "SNPSelTools.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+#include <iostream>
+#include <stdexcept>
+#include <string_view>
+
+namespace {
+
+enum class AlleleKind { Nucleotide, Numeric };
+
+// Walks the tokens of a line: maximal runs of characters other than the
+// blank, the tab, the line feed and the carriage return.
+struct TokenCursor {
+    const char *at;
+    const char *end;
+    explicit TokenCursor(const std::string &line) : at(line.data()), end(line.data() + line.size()) {}
+    static bool isSeparator(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+    bool next(std::string_view &token) {
+        while (at != end && isSeparator(*at)) ++at;
+        if (at == end) return false;
+        const char *begin = at;
+        while (at != end && !isSeparator(*at)) ++at;
+        token = std::string_view(begin, static_cast<size_t>(at - begin));
+        return true;
+    }
+};
+
+size_t countTokens(const std::string &line) {
+    TokenCursor cursor(line);
+    std::string_view token;
+    size_t count = 0;
+    while (cursor.next(token)) ++count;
+    return count;
+}
+
+// Opens a plink file, trying its lower-cased name second, with the
+// messages of the file kind.
+bool openPlinkFile(std::ifstream &stream, const std::string &fullName, const char *couldNotOpen,
+                   const char *notFound) {
+    if (stream.is_open()) stream.close();
+    stream.clear();
+    stream.open(fullName.c_str());
+    if (stream.is_open()) return true;
+    std::cout << couldNotOpen << fullName << std::endl;
+    const std::string lowerName = toLower(fullName);
+    std::cout << "\nTRYING FILE NAME " << lowerName << std::endl;
+    stream.clear();
+    stream.open(lowerName.c_str());
+    if (stream.is_open()) return true;
+    std::cout << notFound << toString<int>(2) << " tries\n" << std::endl;
+    return false;
+}
+
+bool fail(const std::string &message) {
+    std::cout << message << std::endl;
+    return false;
+}
+
+bool readMap(std::ifstream &stream, const std::string &path, const std::string &mapFile,
+             const int32_t numpops, std::vector<std::vector<double>> &snpositions,
+             std::vector<std::string> &locnames) {
+    const std::string fullName = path + mapFile;
+    if (!openPlinkFile(stream, fullName, "\nCould not open map file: ",
+                       "\nERROR: can not find map input file after "))
+        return false;
+    snpositions.clear();
+    snpositions.resize(static_cast<size_t>(std::max(numpops, 1)));
+    locnames.clear();
+    std::string line;
+    std::vector<std::string_view> tokens;
+    size_t columns = 0;
+    while (nextDataLine(stream, line)) {
+        tokens.clear();
+        TokenCursor cursor(line);
+        std::string_view token;
+        while (cursor.next(token)) tokens.push_back(token);
+        if (columns == 0 && (tokens.size() == 3 || tokens.size() == 4)) columns = tokens.size();
+        if (tokens.size() != columns || columns == 0)
+            return fail("\nERROR: problem reading map file " + fullName + " . Num of columns were " +
+                        toString<size_t>(tokens.size()) + "\n");
+        if (locnames.size() >= 2147483646u)
+            throw std::overflow_error("ERROR: There is an excessive number of SNPs in file " +
+                                      mapFile + "\n");
+        locnames.emplace_back(tokens[1]);
+        // The token is followed by a separator or the end of the line.
+        snpositions[0].push_back(std::atof(tokens[columns - 1].data()));
+    }
+    if (columns == 0) return fail("\nERROR: empty map file " + fullName + "\n");
+    if (snpositions.size() > 1) snpositions[1] = snpositions[0];
+    stream.close();
+    return true;
+}
+
+// The alleles of the population being read, counted per locus.
+struct PopulationCensus {
+    AlleleKind kind = AlleleKind::Nucleotide;
+    size_t numloci = 0;
+    int32_t individuals = 0;
+    std::vector<uint32_t> nucleotideCounts;  // 4 per locus: A, C, G, T
+    std::vector<uint32_t> numericCodes;      // numeric: 2 codes per locus per individual
+};
+
+// Index of a nucleotide allele token, 4 for a missing one.
+inline unsigned nucleotideIndex(std::string_view token) {
+    if (token.size() != 1) return 4;
+    switch (token[0]) {
+    case 'A': return 0;
+    case 'C': return 1;
+    case 'G': return 2;
+    case 'T': return 3;
+    default: return 4;
+    }
+}
+
+// Adds the genotypes of one ped line, whose allele tokens start at the
+// cursor. Returns the number of allele tokens on the line; only the first
+// 2 * numloci of them are counted.
+size_t addIndividual(TokenCursor cursor, PopulationCensus &census) {
+    std::string_view token;
+    size_t tokens = 0;
+    const size_t wanted = 2 * census.numloci;
+    if (census.kind == AlleleKind::Nucleotide) {
+        uint32_t *counts = census.nucleotideCounts.data();
+        while (tokens < wanted && cursor.next(token)) {
+            const unsigned index = nucleotideIndex(token);
+            if (index < 4) ++counts[(tokens / 2) * 4 + index];
+            ++tokens;
+        }
+    } else {
+        while (tokens < wanted && cursor.next(token)) {
+            // The token is followed by a separator or the end of the line.
+            census.numericCodes.push_back(static_cast<uint32_t>(textToInt(token.data())));
+            ++tokens;
+        }
+    }
+    while (cursor.next(token)) ++tokens;
+    ++census.individuals;
+    return tokens;
+}
+
+// The major count of a locus, or the mark of too many missing copies.
+float majorCount(const std::vector<float> &counts, int32_t individuals) {
+    float present = 0.0f;
+    for (float c : counts) present += c;
+    const float missing = static_cast<float>(2.0 * individuals - static_cast<double>(present));
+    if (counts.empty() || missing >= static_cast<float>(individuals - 1)) return tooManyMissing;
+    return *std::max_element(counts.begin(), counts.end());
+}
+
+// Closes the population: its census goes into the tables as the next
+// population, and the counters start again.
+void closePopulation(PopulationCensus &census, AlleleCountTables &tables) {
+    static const uint32_t nucleotideCodes[4] = {'A', 'C', 'G', 'T'};
+    std::vector<uint32_t> states;
+    std::vector<float> counts;
+    std::vector<uint32_t> codes;
+    const size_t n = static_cast<size_t>(census.individuals);
+    for (size_t l = 0; l < census.numloci; ++l) {
+        if (census.kind == AlleleKind::Nucleotide) {
+            states.clear();
+            counts.clear();
+            for (size_t k = 0; k < 4; ++k) {
+                const uint32_t count = census.nucleotideCounts[l * 4 + k];
+                if (count == 0) continue;
+                states.push_back(nucleotideCodes[k]);
+                counts.push_back(static_cast<float>(count));
+            }
+        } else {
+            codes.clear();
+            for (size_t r = 0; r < n; ++r) {
+                codes.push_back(census.numericCodes[(r * census.numloci + l) * 2]);
+                codes.push_back(census.numericCodes[(r * census.numloci + l) * 2 + 1]);
+            }
+            int32_t numberOfCodes = 0;
+            countAlleleStates(codes, 0, states, counts, numberOfCodes);
+        }
+        tables.alleleStates.insert(tables.alleleStates.end(), states.begin(), states.end());
+        tables.alleleCounts.insert(tables.alleleCounts.end(), counts.begin(), counts.end());
+        tables.closeEntry(majorCount(counts, census.individuals));
+    }
+    ++tables.numpops;
+    std::fill(census.nucleotideCounts.begin(), census.nucleotideCounts.end(), 0u);
+    census.numericCodes.clear();
+    census.individuals = 0;
+}
+
+bool readPed(std::ifstream &stream, const std::string &path, const std::string &pedFile,
+             const int32_t numpops, AlleleKind kind, size_t mapLoci,
+             std::vector<int> &samplesizes, AlleleCountTables &tables) {
+    const std::string fullName = path + pedFile;
+    if (!openPlinkFile(stream, fullName, "\nCould not open file: ",
+                       "\nERROR: can not find ped file after "))
+        return false;
+    std::cout << std::string(48, '-') << "\n" << std::endl;
+
+    PopulationCensus census;
+    census.kind = kind;
+    std::string line;
+    std::string family;
+    size_t alleleTokens = 0;
+    long long lineNumber = 0;
+    bool first = true;
+    while (std::getline(stream, line)) {
+        ++lineNumber;
+        trimLeading(line, readerBlanks);
+        if (line.empty() || line.compare(0, commentPrefix.size(), commentPrefix) == 0) continue;
+        // Upper case as the C locale has it.
+        for (char &c : line)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        TokenCursor cursor(line);
+        std::string_view token;
+        cursor.next(token);
+        const std::string_view lineFamily = token;
+        for (int k = 0; k < 5; ++k) cursor.next(token);
+
+        if (first) {
+            const size_t tokens = countTokens(line);
+            if (tokens < 8) return fail("\nERROR: problem reading ped file " + fullName + "\n");
+            alleleTokens = tokens - 6;
+            if (alleleTokens >= static_cast<size_t>(INT_MAX))
+                throw std::overflow_error("ERROR: There is an excessive number of SNPs in file " +
+                                          fullName + "\n");
+            if (alleleTokens % 2 != 0)
+                return fail("\nERROR: wrong number of genotypes in ped file " + fullName + "\n");
+            if (alleleTokens / 2 != mapLoci)
+                return fail("\nERROR: inconsistency between number of loci in map and ped files: " +
+                            toString<size_t>(mapLoci) + " vs " + toString<size_t>(alleleTokens / 2) +
+                            "\n");
+            TokenCursor firstAllele = cursor;
+            firstAllele.next(token);
+            const unsigned char c = static_cast<unsigned char>(token[0]);
+            if (kind == AlleleKind::Nucleotide && !std::isalpha(c))
+                return fail("\nERROR: wrong plink nucleotide genotype format in ped file " + fullName +
+                            " have read " + std::string(1, token[0]) + "\n");
+            if (kind == AlleleKind::Numeric && !(c >= '0' && c <= '9'))
+                return fail("\nERROR: wrong plink numeric genotype format in ped file " + fullName +
+                            " have read " + std::string(1, token[0]) + "\n");
+            census.numloci = mapLoci;
+            if (kind == AlleleKind::Nucleotide) census.nucleotideCounts.assign(4 * mapLoci, 0u);
+            tables.clear();
+            tables.numloci = mapLoci;
+            samplesizes.clear();
+            family.assign(lineFamily);
+            first = false;
+        } else if (lineFamily != family) {
+            samplesizes.push_back(census.individuals);
+            if (static_cast<int64_t>(samplesizes.size()) >= numpops)
+                return fail("\nERROR: family " + std::string(lineFamily) + " at line " +
+                            toString<long long>(lineNumber) + " of ped file " + fullName +
+                            " opens population " + toString<size_t>(samplesizes.size() + 1) +
+                            ", but there should be " + toString<int>(numpops) + "\n");
+            closePopulation(census, tables);
+            family.assign(lineFamily);
+        }
+        const size_t tokens = addIndividual(cursor, census);
+        if (tokens != alleleTokens)
+            return fail("\nERROR: wrong number of genotypes in ped file " + fullName + " at line " +
+                        toString<long long>(lineNumber) + ": " + toString<size_t>(tokens) +
+                        " allele tokens, but the first line has " + toString<size_t>(alleleTokens) +
+                        "\n");
+    }
+    if (first) return fail("\nERROR: empty ped file " + fullName + "\n");
+    samplesizes.push_back(census.individuals);
+    if (static_cast<int64_t>(samplesizes.size()) != numpops)
+        return fail("\nERROR: ped file " + fullName + " ends at line " +
+                    toString<long long>(lineNumber) + " with " +
+                    toString<size_t>(samplesizes.size()) + " population, but there should be " +
+                    toString<int>(numpops) + "\n");
+    closePopulation(census, tables);
+    return true;
+}
+
+bool readPlink(AlleleKind kind, const std::string &path, const std::string &mapFile,
+               const std::string &pedFile, const int32_t numpops,
+               std::vector<std::vector<double>> &snpositions, std::vector<int> &samplesizes,
+               AlleleCountTables &tables, std::vector<std::string> &locnames) {
+    try {
+        std::ifstream stream;
+        if (!readMap(stream, path, mapFile, numpops, snpositions, locnames)) return false;
+        if (!readPed(stream, path, pedFile, numpops, kind, locnames.size(), samplesizes, tables))
+            return false;
+        std::cout << "Read " << mapFile << (kind == AlleleKind::Numeric ? " and numeric " : " and ")
+                  << pedFile << std::endl;
+        return true;
+    } catch (const std::overflow_error &error) {
+        std::cout << error.what() << std::endl;
+    } catch (const std::exception &) {
+        std::cout << "An exception occurred when reading " << mapFile << std::endl;
+    } catch (...) {
+        std::cout << "Unexpected problem occurred when reading " << mapFile << std::endl;
+    }
+    return false;
+}
+
+} // namespace
+
+bool readPlinkNucleotide(const std::string &path, const std::string &mapFile,
+                         const std::string &pedFile, const int32_t numpops,
+                         std::vector<std::vector<double>> &snpositions,
+                         std::vector<int> &samplesizes, AlleleCountTables &tables,
+                         std::vector<std::string> &locnames) {
+    return readPlink(AlleleKind::Nucleotide, path, mapFile, pedFile, numpops, snpositions,
+                     samplesizes, tables, locnames);
+}
+
+bool readPlinkNumeric(const std::string &path, const std::string &mapFile,
+                      const std::string &pedFile, const int32_t numpops,
+                      std::vector<std::vector<double>> &snpositions,
+                      std::vector<int> &samplesizes, AlleleCountTables &tables,
+                      std::vector<std::string> &locnames) {
+    return readPlink(AlleleKind::Numeric, path, mapFile, pedFile, numpops, snpositions,
+                     samplesizes, tables, locnames);
+}
