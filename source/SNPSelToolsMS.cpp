@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstddef>
 #include <cstdlib>
 #include <iostream>
@@ -150,6 +151,17 @@ void checkPositions(bool wellFormed, const std::vector<double> &positions, int s
                           " was different of observed " + toString(positions.size()) + "\n");
 }
 
+// Rejects (status 2) a position that is not a finite number: such a position
+// has no place on the sequence.
+void checkFinitePositions(const MsInput &in, const std::vector<double> &positions,
+                          const std::string &where) {
+    for (double x : positions)
+        if (!std::isfinite(x))
+            rejectFile(2, "ERROR: There is a format problem reading positions in " + where +
+                              " line " + toString(in.lineNumber) + ": position " + toString(x) +
+                              " is not a finite number\n");
+}
+
 std::string haploSizeMessage(int sampleLine, const std::string &pop, int segsites,
                              size_t length) {
     return "ERROR: In sample " + toString(sampleLine) +
@@ -206,6 +218,7 @@ bool readMS(const std::string &path, const std::string &fileName, int &sample,
         }
         const bool wellFormed = parsePositions(line, segsites, positions);
         checkPositions(wellFormed, positions, segsites, "pop " + pop);
+        checkFinitePositions(in, positions, "pop " + pop + " of file " + in.fullName);
         snpositions.push_back(positions);
 
         std::cout << "Reading sample of size " << sample << std::endl;
@@ -259,6 +272,7 @@ bool readMSTwoSamples(const std::string &path, const std::string &fileName, int 
         std::vector<double> positions;
         const bool wellFormed = parsePositions(line, segsites, positions);
         checkPositions(wellFormed, positions, segsites, "file " + in.fullName);
+        checkFinitePositions(in, positions, "file " + in.fullName);
 
         // Each position must exceed the one before it; one that does not is
         // moved up by 1e-07 (once, without a further check). Every note is

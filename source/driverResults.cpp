@@ -61,16 +61,15 @@ void writeOutputFile(RunResults &results, const std::string &tableName, const do
             significant << warning << std::endl;
         }
         const std::vector<CandidateResult> &records = results.jfiles[i];
-        RsidMap *names = hapmap && results.jfileRuns[i] < results.rsidMaps.size()
-                             ? &results.rsidMaps[results.jfileRuns[i]]
-                             : nullptr;
+        const auto run = results.rsidMaps.find(static_cast<int32_t>(results.jfileRuns[i]));
+        const RsidMap *names = run != results.rsidMaps.end() ? &run->second : nullptr;
         for (size_t j = 0; j < records.size(); ++j) {
             const CandidateResult &r = records[j];
             std::ostringstream row;
             row.precision(12);
             row << results.names[file] << "\t" << results.nsnpsfiles[file] << "\t" << j + 1 << "\t";
             if (hapmap) {
-                const auto found = names ? names->find(r.pos) : RsidMap::iterator();
+                const auto found = names ? names->find(r.pos) : RsidMap::const_iterator();
                 row << (names && found != names->end() ? found->second : std::string()) << "\t";
             }
             row << r.pos << "\t" << r.wide << "\t" << r.iniPos[0] << "\t" << r.endPos[0] << "\t"

@@ -143,7 +143,7 @@ void validateSettings(Settings &s, RunContext &context) {
     if (s.onlyEOS) context.resultBase = context.outputPrefix + "EOS_";
 }
 
-void prepareLoop(const Settings &s, const RunContext &context, AnalysisData &a,
+void prepareLoop(const Settings &, const RunContext &context, AnalysisData &a,
                  RunResults &results) {
     const size_t numpops = static_cast<size_t>(context.numpops);
     a.snpositions.assign(numpops, std::vector<double>());
@@ -151,10 +151,8 @@ void prepareLoop(const Settings &s, const RunContext &context, AnalysisData &a,
     a.popReferences.assign(numpops, std::vector<bool>());
     a.numsnps.assign(1, 0);
     a.metapopfreqs.clear();
-    if (context.formatCode == FormatCode::HM)
-        results.rsidMaps.assign(static_cast<size_t>(s.runs), RsidMap());
-    if (s.rsidInfo || s.onlyrsidInfo) {
-        results.rsidTables.assign(static_cast<size_t>(s.runs), std::string());
-        results.rsidFileNames.assign(static_cast<size_t>(s.runs), std::string());
-    }
+    // The per-run slots of the SNP names and tables are made as files are read.
+    results.rsidMaps.clear();
+    results.rsidTables.clear();
+    results.rsidFileNames.clear();
 }
