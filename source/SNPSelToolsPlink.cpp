@@ -9,6 +9,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <stdexcept>
 #include <string_view>
@@ -17,13 +18,24 @@ namespace {
 
 enum class AlleleKind { Nucleotide, Numeric };
 
+// The separators of a line's tokens: the blank, the tab, the line feed and
+// the carriage return.
+struct SeparatorTable {
+    bool separator[256] = {};
+    SeparatorTable() {
+        for (unsigned char c : {' ', '\t', '\n', '\r'}) separator[c] = true;
+    }
+};
+const SeparatorTable separators;
+
+inline bool isSeparator(char c) { return separators.separator[static_cast<unsigned char>(c)]; }
+
 // Walks the tokens of a line: maximal runs of characters other than the
-// blank, the tab, the line feed and the carriage return.
+// separators.
 struct TokenCursor {
     const char *at;
     const char *end;
-    explicit TokenCursor(const std::string &line) : at(line.data()), end(line.data() + line.size()) {}
-    static bool isSeparator(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+    TokenCursor(const char *begin, const char *end) : at(begin), end(end) {}
     bool next(std::string_view &token) {
         while (at != end && isSeparator(*at)) ++at;
         if (at == end) return false;
@@ -34,8 +46,64 @@ struct TokenCursor {
     }
 };
 
-size_t countTokens(const std::string &line) {
-    TokenCursor cursor(line);
+// Reads a file line by line in large blocks, handing out each line in
+// place, without its line feed (a last line without one included). The byte
+// after a line is its line feed or a NUL, so a number at the end of a line
+// can be converted in place.
+struct LineReader {
+    std::istream &in;
+    std::vector<char> buffer = std::vector<char>(size_t(1) << 22);
+    size_t start = 0;   // first byte of the next line
+    size_t filled = 0;  // bytes of the buffer holding input
+    bool inputEnded = false;
+    long long lineNumber = 0;
+
+    explicit LineReader(std::istream &stream) : in(stream) {}
+
+    // [begin, end): the next line, valid until the next call. False at the
+    // end of the input.
+    bool next(const char *&begin, const char *&end) {
+        size_t scanned = 0;
+        for (;;) {
+            const char *base = buffer.data();
+            const void *feed = std::memchr(base + start + scanned, '\n', filled - start - scanned);
+            if (feed != nullptr || (inputEnded && start < filled)) {
+                begin = base + start;
+                end = feed != nullptr ? static_cast<const char *>(feed) : base + filled;
+                start = static_cast<size_t>(end - base) + (feed != nullptr ? 1 : 0);
+                ++lineNumber;
+                return true;
+            }
+            if (inputEnded) return false;
+            // Keep the part of a line read so far at the front, then read on.
+            scanned = filled - start;
+            std::memmove(buffer.data(), buffer.data() + start, scanned);
+            filled = scanned;
+            start = 0;
+            if (filled + 1 >= buffer.size()) buffer.resize(buffer.size() * 2);
+            in.read(buffer.data() + filled, static_cast<std::streamsize>(buffer.size() - 1 - filled));
+            const std::streamsize got = in.gcount();
+            filled += static_cast<size_t>(got);
+            buffer[filled] = '\0';
+            inputEnded = !in;
+        }
+    }
+
+    // The next data line: trimmed at its start, neither empty nor a comment.
+    bool nextData(const char *&begin, const char *&end) {
+        while (next(begin, end)) {
+            while (begin != end && readerBlanks.find(*begin) != std::string::npos) ++begin;
+            if (begin == end ||
+                (static_cast<size_t>(end - begin) >= commentPrefix.size() &&
+                 std::equal(commentPrefix.begin(), commentPrefix.end(), begin)))
+                continue;
+            return true;
+        }
+        return false;
+    }
+};
+
+size_t countTokens(TokenCursor cursor) {
     std::string_view token;
     size_t count = 0;
     while (cursor.next(token)) ++count;
@@ -75,12 +143,14 @@ bool readMap(std::ifstream &stream, const std::string &path, const std::string &
     snpositions.clear();
     snpositions.resize(static_cast<size_t>(std::max(numpops, 1)));
     locnames.clear();
-    std::string line;
     std::vector<std::string_view> tokens;
     size_t columns = 0;
-    while (nextDataLine(stream, line)) {
+    LineReader lines(stream);
+    const char *begin = nullptr;
+    const char *end = nullptr;
+    while (lines.nextData(begin, end)) {
         tokens.clear();
-        TokenCursor cursor(line);
+        TokenCursor cursor(begin, end);
         std::string_view token;
         while (cursor.next(token)) tokens.push_back(token);
         if (columns == 0 && (tokens.size() == 3 || tokens.size() == 4)) columns = tokens.size();
@@ -91,7 +161,7 @@ bool readMap(std::ifstream &stream, const std::string &path, const std::string &
             throw std::overflow_error("ERROR: There is an excessive number of SNPs in file " +
                                       mapFile + "\n");
         locnames.emplace_back(tokens[1]);
-        // The token is followed by a separator or the end of the line.
+        // The token is followed by a separator, a line feed or a NUL.
         snpositions[0].push_back(std::atof(tokens[columns - 1].data()));
     }
     if (columns == 0) return fail("\nERROR: empty map file " + fullName + "\n");
@@ -105,21 +175,24 @@ struct PopulationCensus {
     AlleleKind kind = AlleleKind::Nucleotide;
     size_t numloci = 0;
     int32_t individuals = 0;
-    std::vector<uint32_t> nucleotideCounts;  // 4 per locus: A, C, G, T
+    std::vector<uint32_t> nucleotideCounts;  // 5 per locus: A, C, G, T, missing
     std::vector<uint32_t> numericCodes;      // numeric: 2 codes per locus per individual
 };
 
-// Index of a nucleotide allele token, 4 for a missing one.
-inline unsigned nucleotideIndex(std::string_view token) {
-    if (token.size() != 1) return 4;
-    switch (token[0]) {
-    case 'A': return 0;
-    case 'C': return 1;
-    case 'G': return 2;
-    case 'T': return 3;
-    default: return 4;
+// Index of a one-letter nucleotide allele token, in either case (a ped line
+// reads as upper-cased); 4 for a missing one.
+struct NucleotideTable {
+    unsigned char index[256];
+    NucleotideTable() {
+        for (unsigned char &i : index) i = 4;
+        const char *letters = "ACGT";
+        for (unsigned char k = 0; k < 4; ++k) {
+            index[static_cast<unsigned char>(letters[k])] = k;
+            index[static_cast<unsigned char>(letters[k] - 'A' + 'a')] = k;
+        }
     }
-}
+};
+const NucleotideTable nucleotides;
 
 // Adds the genotypes of one ped line, whose allele tokens start at the
 // cursor. Returns the number of allele tokens on the line; only the first
@@ -130,14 +203,28 @@ size_t addIndividual(TokenCursor cursor, PopulationCensus &census) {
     const size_t wanted = 2 * census.numloci;
     if (census.kind == AlleleKind::Nucleotide) {
         uint32_t *counts = census.nucleotideCounts.data();
-        while (tokens < wanted && cursor.next(token)) {
-            const unsigned index = nucleotideIndex(token);
-            if (index < 4) ++counts[(tokens / 2) * 4 + index];
+        const char *at = cursor.at;
+        const char *end = cursor.end;
+        while (tokens < wanted) {
+            while (at != end && isSeparator(*at)) ++at;
+            if (at == end) break;
+            unsigned index = 4;
+            if (end - at >= 2 && isSeparator(at[1])) {
+                // The usual one-letter token.
+                index = nucleotides.index[static_cast<unsigned char>(*at)];
+                at += 2;
+            } else {
+                const char *begin = at;
+                while (at != end && !isSeparator(*at)) ++at;
+                if (at - begin == 1) index = nucleotides.index[static_cast<unsigned char>(*begin)];
+            }
+            ++counts[(tokens / 2) * 5 + index];
             ++tokens;
         }
+        cursor.at = at;
     } else {
         while (tokens < wanted && cursor.next(token)) {
-            // The token is followed by a separator or the end of the line.
+            // The token is followed by a separator, a line feed or a NUL.
             census.numericCodes.push_back(static_cast<uint32_t>(textToInt(token.data())));
             ++tokens;
         }
@@ -169,7 +256,7 @@ void closePopulation(PopulationCensus &census, AlleleCountTables &tables) {
             states.clear();
             counts.clear();
             for (size_t k = 0; k < 4; ++k) {
-                const uint32_t count = census.nucleotideCounts[l * 4 + k];
+                const uint32_t count = census.nucleotideCounts[l * 5 + k];
                 if (count == 0) continue;
                 states.push_back(nucleotideCodes[k]);
                 counts.push_back(static_cast<float>(count));
@@ -204,26 +291,26 @@ bool readPed(std::ifstream &stream, const std::string &path, const std::string &
 
     PopulationCensus census;
     census.kind = kind;
-    std::string line;
     std::string family;
     size_t alleleTokens = 0;
-    long long lineNumber = 0;
     bool first = true;
-    while (std::getline(stream, line)) {
-        ++lineNumber;
-        trimLeading(line, readerBlanks);
-        if (line.empty() || line.compare(0, commentPrefix.size(), commentPrefix) == 0) continue;
-        // Upper case as the C locale has it.
-        for (char &c : line)
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        TokenCursor cursor(line);
+    LineReader lines(stream);
+    const char *begin = nullptr;
+    const char *end = nullptr;
+    while (lines.nextData(begin, end)) {
+        const long long lineNumber = lines.lineNumber;
+        // Families compare upper-cased, as the C locale has it; alleles are
+        // read in either case.
+        TokenCursor cursor(begin, end);
         std::string_view token;
         cursor.next(token);
-        const std::string_view lineFamily = token;
+        std::string lineFamily(token);
+        for (char &c : lineFamily)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
         for (int k = 0; k < 5; ++k) cursor.next(token);
 
         if (first) {
-            const size_t tokens = countTokens(line);
+            const size_t tokens = countTokens(TokenCursor(begin, end));
             if (tokens < 8) return fail("\nERROR: problem reading ped file " + fullName + "\n");
             alleleTokens = tokens - 6;
             if (alleleTokens >= static_cast<size_t>(INT_MAX))
@@ -237,29 +324,30 @@ bool readPed(std::ifstream &stream, const std::string &path, const std::string &
                             "\n");
             TokenCursor firstAllele = cursor;
             firstAllele.next(token);
-            const unsigned char c = static_cast<unsigned char>(token[0]);
+            const unsigned char c =
+                static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(token[0])));
             if (kind == AlleleKind::Nucleotide && !std::isalpha(c))
                 return fail("\nERROR: wrong plink nucleotide genotype format in ped file " + fullName +
-                            " have read " + std::string(1, token[0]) + "\n");
+                            " have read " + std::string(1, static_cast<char>(c)) + "\n");
             if (kind == AlleleKind::Numeric && !(c >= '0' && c <= '9'))
                 return fail("\nERROR: wrong plink numeric genotype format in ped file " + fullName +
-                            " have read " + std::string(1, token[0]) + "\n");
+                            " have read " + std::string(1, static_cast<char>(c)) + "\n");
             census.numloci = mapLoci;
-            if (kind == AlleleKind::Nucleotide) census.nucleotideCounts.assign(4 * mapLoci, 0u);
+            if (kind == AlleleKind::Nucleotide) census.nucleotideCounts.assign(5 * mapLoci, 0u);
             tables.clear();
             tables.numloci = mapLoci;
             samplesizes.clear();
-            family.assign(lineFamily);
+            family = lineFamily;
             first = false;
         } else if (lineFamily != family) {
             samplesizes.push_back(census.individuals);
             if (static_cast<int64_t>(samplesizes.size()) >= numpops)
-                return fail("\nERROR: family " + std::string(lineFamily) + " at line " +
+                return fail("\nERROR: family " + lineFamily + " at line " +
                             toString<long long>(lineNumber) + " of ped file " + fullName +
                             " opens population " + toString<size_t>(samplesizes.size() + 1) +
                             ", but there should be " + toString<int>(numpops) + "\n");
             closePopulation(census, tables);
-            family.assign(lineFamily);
+            family = lineFamily;
         }
         const size_t tokens = addIndividual(cursor, census);
         if (tokens != alleleTokens)
@@ -272,7 +360,7 @@ bool readPed(std::ifstream &stream, const std::string &path, const std::string &
     samplesizes.push_back(census.individuals);
     if (static_cast<int64_t>(samplesizes.size()) != numpops)
         return fail("\nERROR: ped file " + fullName + " ends at line " +
-                    toString<long long>(lineNumber) + " with " +
+                    toString<long long>(lines.lineNumber) + " with " +
                     toString<size_t>(samplesizes.size()) + " population, but there should be " +
                     toString<int>(numpops) + "\n");
     closePopulation(census, tables);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <iostream>
 #include <limits>
+#include <utility>
 
 template <typename Missing>
 size_t collectAlleleStates(const AlleleCountTables &tables, size_t locus, Missing missing,
@@ -69,11 +70,10 @@ void filterAlleleCountLoci(const Settings &s, const RunContext &context, Analysi
     }
     std::vector<std::string> keptNames;
     std::vector<double> keptMapPositions;
-    std::vector<std::vector<double>> Hs(P);
-    std::vector<double> Ht;
-    keptNames.reserve(L);
-    Ht.reserve(L);
-    for (std::vector<double> &h : Hs) h.reserve(L);
+    // Hs of the locus per population; the locus's Fst follows at once.
+    std::vector<double> Hs(P);
+    a.fstdistrib.clear();
+    double total = 0.0;
 
     std::vector<int32_t> n(P);
     std::vector<float> f(P);
@@ -103,7 +103,7 @@ void filterAlleleCountLoci(const Settings &s, const RunContext &context, Analysi
             if (!plink) a.snpositions[p].push_back(static_cast<double>(l));
             a.snpfreqs[p].push_back(minor);
         }
-        keptNames.push_back(a.filelocnames[l]);
+        keptNames.push_back(std::move(a.filelocnames[l]));
         if (plink) keptMapPositions.push_back(a.snpositions[0][l]);
 
         float N = 0.0f;
@@ -116,7 +116,7 @@ void filterAlleleCountLoci(const Settings &s, const RunContext &context, Analysi
                 const float x = tables.alleleCounts[k] / np;
                 sum += x * x;
             }
-            Hs[p].push_back(gp ? 1.0 - static_cast<double>(sum) : static_cast<double>(1.0f - sum));
+            Hs[p] = gp ? 1.0 - static_cast<double>(sum) : static_cast<double>(1.0f - sum);
         }
         float sum = 0.0f;
         if (bs) {
@@ -154,13 +154,24 @@ void filterAlleleCountLoci(const Settings &s, const RunContext &context, Analysi
                 sum += x * x;
             }
         }
-        Ht.push_back(static_cast<double>(1.0f - sum));
+        const double Ht = static_cast<double>(1.0f - sum);
+
+        // Fst: 1 - mean Hs / Ht, the mean accumulated in float.
+        float m = 0.0f;
+        for (size_t p = 0; p < P; ++p) m = static_cast<float>(static_cast<double>(m) + Hs[p]);
+        m = m / static_cast<float>(P);
+        // A locus without variation in the pool (possible with -maf 0) has
+        // Fst 0, as a site without variation of the haplotype formats.
+        double x = Ht > 0.0 ? 1.0 - static_cast<double>(m) / Ht : 0.0;
+        if (x < 0) x = 0.0;
+        const double fst = static_cast<double>(static_cast<float>(x));
+        a.fstdistrib.push_back(FstEntry{fst, 0.0});
+        total += fst;
         if (gp && verbose) std::cout << "read." << std::endl;
     }
 
     a.filelocnames.swap(keptNames);
-    for (const std::vector<double> &h : Hs) QUINTOR_CHECK(h.size() == Ht.size());
-    QUINTOR_CHECK(a.filelocnames.size() == Ht.size());
+    QUINTOR_CHECK(a.filelocnames.size() == a.fstdistrib.size());
     if (plink) {
         QUINTOR_CHECK(a.filelocnames.size() == keptMapPositions.size());
         QUINTOR_CHECK(L == 0 || P == static_cast<size_t>(context.numpops));
@@ -168,26 +179,13 @@ void filterAlleleCountLoci(const Settings &s, const RunContext &context, Analysi
         for (std::vector<double> &positions : a.snpositions) positions = keptMapPositions;
         a.metapopsnpositions.swap(keptMapPositions);
     }
-    const size_t K = Ht.size();
+    const size_t K = a.fstdistrib.size();
     a.numsnps[0] = static_cast<int32_t>(K);
-    a.fstdistrib.assign(K, FstEntry{0.0, 0.0});
-
-    double total = 0.0;
-    for (size_t i = 0; i < K; ++i) {
-        if (!plink)
+    // BS and genepop loci are spread evenly over [0, 1).
+    if (!plink)
+        for (size_t i = 0; i < K; ++i)
             a.metapopsnpositions.push_back(
                 static_cast<double>(static_cast<float>(i) / static_cast<float>(K)));
-        float m = 0.0f;
-        for (size_t p = 0; p < P; ++p) m = static_cast<float>(static_cast<double>(m) + Hs[p][i]);
-        m = m / static_cast<float>(P);
-        // A locus without variation in the pool (possible with -maf 0) has
-        // Fst 0, as a site without variation of the haplotype formats.
-        double x = Ht[i] > 0.0 ? 1.0 - static_cast<double>(m) / Ht[i] : 0.0;
-        if (x < 0) x = 0.0;
-        const double fst = static_cast<double>(static_cast<float>(x));
-        a.fstdistrib[i].fst = fst;
-        total += fst;
-    }
     a.fsttot = K == 0 ? 0.0 : total / static_cast<double>(K);
 
     const double q = s.maf;

@@ -3,12 +3,14 @@
 #   MS    the one-block-per-population files run with -sample 5
 #   MS2   the two-sample files run with -sample 10 -sample2 10
 #   args  every case's command line (its input file renamed in.ms) and that file
+#   BS, GP  the BS and genepop files of the end-to-end cases
+#   PL, PL2 plink map and ped pairs (the scrm pair cut to its first 24 SNPs)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 e2e=tests/data/e2e
 seeds=tests/fuzz/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds/MS" "$seeds/MS2" "$seeds/args"
+mkdir -p "$seeds/MS" "$seeds/MS2" "$seeds/args" "$seeds/BS" "$seeds/GP" "$seeds/PL" "$seeds/PL2"
 
 cp "$e2e/eos_maf_equal_kept_below_dropped/input/pair.ms" "$seeds/MS/pair.ms"
 cp "$e2e/loop_one_population_block_eos_only/input/single.ms" "$seeds/MS/single.ms"
@@ -35,3 +37,23 @@ for dir in "$e2e"/*/; do
     fi
   } > "$seeds/args/$name"
 done
+
+# Allele-count formats.
+cp "$e2e/counts_bs_series_edges/input/bs0.txt" "$e2e/counts_bs_series_edges/input/bs2.txt" "$seeds/BS/"
+cp "$e2e/counts_genepop_edges/input/edges.gen" "$e2e/counts_genepop_single_population/input/one.gen" \
+   "$seeds/GP/"
+# pair KIND NAME MAP PED [SNPS]: the map and ped files as the two parts of one
+# seed, cut to the first SNPS SNPs when given.
+pair() {
+  local snps=${5:-0}
+  {
+    if [ "$snps" = 0 ]; then cat "$3"; else head -n "$snps" "$3"; fi
+    printf '\n%%%%%%%%\n'
+    if [ "$snps" = 0 ]; then cat "$4"; else awk -v n=$((6 + 2 * snps)) '{ NF = n; print }' "$4"; fi
+  } > "$seeds/$1/$2"
+}
+pair PL scrm "$e2e/counts_plink_scrm_verbose/input/pl42.map" "$e2e/counts_plink_scrm_verbose/input/pl42.ped" 24
+pair PL family "$e2e/counts_plink_family_interrupted/input/fam.map" "$e2e/counts_plink_family_interrupted/input/fam.ped"
+pair PL table "$e2e/counts_plink_snp_table/input/t.map" "$e2e/counts_plink_snp_table/input/t.ped"
+pair PL2 crlf "$e2e/counts_plink_numeric_crlf_default_name/input/QuintorF.map" \
+  "$e2e/counts_plink_numeric_crlf_default_name/input/QuintorF.ped" 24
