@@ -8,6 +8,7 @@
 #include <fstream>
 #include <ostream>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -210,7 +211,7 @@ bool readFastaAlternating(const bool &save, const bool &nogaps, const std::strin
 struct AlleleCountTables {
     size_t numloci = 0;
     size_t numpops = 0;
-    std::vector<size_t> entryEnds;           // end of each entry's alleles
+    std::vector<uint32_t> entryEnds;         // end of each entry's alleles
     std::vector<float> alleleCounts;         // count of each allele
     std::vector<uint32_t> alleleStates;      // allele codes, ascending per entry
     std::vector<float> majorAlleleCounts;    // per entry: the largest count, or -99
@@ -218,9 +219,12 @@ struct AlleleCountTables {
     size_t entry(size_t locus, size_t pop) const { return pop * numloci + locus; }
     size_t entryBegin(size_t e) const { return e == 0 ? 0 : entryEnds[e - 1]; }
     size_t entryEnd(size_t e) const { return entryEnds[e]; }
-    // Closes the entry whose alleles were appended last.
+    // Closes the entry whose alleles were appended last. The tables hold
+    // at most 2^32 - 1 alleles.
     void closeEntry(float major) {
-        entryEnds.push_back(alleleCounts.size());
+        if (alleleCounts.size() > UINT32_MAX)
+            throw std::overflow_error("ERROR: There are too many alleles to count\n");
+        entryEnds.push_back(static_cast<uint32_t>(alleleCounts.size()));
         majorAlleleCounts.push_back(major);
     }
     void clear() { *this = AlleleCountTables(); }

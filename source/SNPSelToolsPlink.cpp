@@ -52,7 +52,7 @@ struct TokenCursor {
 // can be converted in place.
 struct LineReader {
     std::istream &in;
-    std::vector<char> buffer = std::vector<char>(size_t(1) << 22);
+    std::vector<char> buffer = std::vector<char>(size_t(1) << 20);
     size_t start = 0;   // first byte of the next line
     size_t filled = 0;  // bytes of the buffer holding input
     bool inputEnded = false;
@@ -80,7 +80,7 @@ struct LineReader {
             std::memmove(buffer.data(), buffer.data() + start, scanned);
             filled = scanned;
             start = 0;
-            if (filled + 1 >= buffer.size()) buffer.resize(buffer.size() * 2);
+            if (filled + 1 >= buffer.size()) buffer.resize(buffer.size() + buffer.size() / 2);
             in.read(buffer.data() + filled, static_cast<std::streamsize>(buffer.size() - 1 - filled));
             const std::streamsize got = in.gcount();
             filled += static_cast<size_t>(got);
@@ -175,7 +175,7 @@ struct PopulationCensus {
     AlleleKind kind = AlleleKind::Nucleotide;
     size_t numloci = 0;
     int32_t individuals = 0;
-    std::vector<uint32_t> nucleotideCounts;  // 5 per locus: A, C, G, T, missing
+    std::vector<uint32_t> nucleotideCounts;  // 4 per locus: A, C, G, T
     std::vector<uint32_t> numericCodes;      // numeric: 2 codes per locus per individual
 };
 
@@ -218,7 +218,7 @@ size_t addIndividual(TokenCursor cursor, PopulationCensus &census) {
                 while (at != end && !isSeparator(*at)) ++at;
                 if (at - begin == 1) index = nucleotides.index[static_cast<unsigned char>(*begin)];
             }
-            ++counts[(tokens / 2) * 5 + index];
+            if (index < 4) ++counts[(tokens / 2) * 4 + index];
             ++tokens;
         }
         cursor.at = at;
@@ -245,18 +245,32 @@ float majorCount(const std::vector<float> &counts, int32_t individuals) {
 
 // Closes the population: its census goes into the tables as the next
 // population, and the counters start again.
-void closePopulation(PopulationCensus &census, AlleleCountTables &tables) {
+void closePopulation(PopulationCensus &census, AlleleCountTables &tables, size_t numpops) {
     static const uint32_t nucleotideCodes[4] = {'A', 'C', 'G', 'T'};
     std::vector<uint32_t> states;
     std::vector<float> counts;
     std::vector<uint32_t> codes;
     const size_t n = static_cast<size_t>(census.individuals);
+    if (census.kind == AlleleKind::Nucleotide) {
+        // Room for this population's alleles. The first population's count,
+        // with an eighth more, stands for each later one, so that the tables
+        // seldom grow again.
+        size_t alleles = 0;
+        for (size_t k = 0; k < census.nucleotideCounts.size(); ++k)
+            alleles += census.nucleotideCounts[k] != 0;
+        size_t room = tables.alleleCounts.size() + alleles;
+        if (tables.alleleCounts.empty()) room = alleles * std::max<size_t>(numpops, 1) + alleles / 8;
+        if (room > tables.alleleCounts.capacity()) {
+            tables.alleleCounts.reserve(room);
+            tables.alleleStates.reserve(room);
+        }
+    }
     for (size_t l = 0; l < census.numloci; ++l) {
         if (census.kind == AlleleKind::Nucleotide) {
             states.clear();
             counts.clear();
             for (size_t k = 0; k < 4; ++k) {
-                const uint32_t count = census.nucleotideCounts[l * 5 + k];
+                const uint32_t count = census.nucleotideCounts[l * 4 + k];
                 if (count == 0) continue;
                 states.push_back(nucleotideCodes[k]);
                 counts.push_back(static_cast<float>(count));
@@ -333,9 +347,11 @@ bool readPed(std::ifstream &stream, const std::string &path, const std::string &
                 return fail("\nERROR: wrong plink numeric genotype format in ped file " + fullName +
                             " have read " + std::string(1, static_cast<char>(c)) + "\n");
             census.numloci = mapLoci;
-            if (kind == AlleleKind::Nucleotide) census.nucleotideCounts.assign(5 * mapLoci, 0u);
+            if (kind == AlleleKind::Nucleotide) census.nucleotideCounts.assign(4 * mapLoci, 0u);
             tables.clear();
             tables.numloci = mapLoci;
+            tables.entryEnds.reserve(mapLoci * static_cast<size_t>(std::max(numpops, 1)));
+            tables.majorAlleleCounts.reserve(tables.entryEnds.capacity());
             samplesizes.clear();
             family = lineFamily;
             first = false;
@@ -346,7 +362,7 @@ bool readPed(std::ifstream &stream, const std::string &path, const std::string &
                             toString<long long>(lineNumber) + " of ped file " + fullName +
                             " opens population " + toString<size_t>(samplesizes.size() + 1) +
                             ", but there should be " + toString<int>(numpops) + "\n");
-            closePopulation(census, tables);
+            closePopulation(census, tables, static_cast<size_t>(std::max(numpops, 1)));
             family = lineFamily;
         }
         const size_t tokens = addIndividual(cursor, census);
@@ -363,7 +379,7 @@ bool readPed(std::ifstream &stream, const std::string &path, const std::string &
                     toString<long long>(lines.lineNumber) + " with " +
                     toString<size_t>(samplesizes.size()) + " population, but there should be " +
                     toString<int>(numpops) + "\n");
-    closePopulation(census, tables);
+    closePopulation(census, tables, static_cast<size_t>(std::max(numpops, 1)));
     return true;
 }
 
