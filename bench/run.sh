@@ -242,3 +242,40 @@ fi
 
 echo
 check_baseline
+# ---------------------------------------------------------------------------
+# Allele-count input: the same data as one plink text pair (family column =
+# population), quintor -format PL against plink2 --pedmap ... --fst.
+# ---------------------------------------------------------------------------
+prepare_pedmap() {
+  local base="$WORK/sites$1"
+  if [ ! -s "$base.ped" ] || [ "$base.vcf" -nt "$base.ped" ]; then
+    echo "== plink1.9 ped/map $1"
+    # Sample names p1_<i> and p2_<i>: the family column becomes p1 or p2.
+    plink1.9 --vcf "$base.vcf" --id-delim _ --recode --out "$base" > "$base.recode.out"
+    awk '{ print $1, $2, $1 }' "$base.ped" > "$base.within"
+  fi
+}
+
+run_pedmap() {
+  local size=$1
+  local base="$WORK/sites$size"
+  local sites
+  sites=$(grep -c . "$base.map")
+  echo "== timing plink text pair $size ($sites sites)"
+  cat "$base.ped" "$base.map" > /dev/null
+  timed quintor-pl "$size" "$sites" - "$QUINTOR" -format PL -input "$base"
+  timed plink2-pedmap-fst "$size" "$sites" - plink2 --threads 1 --pedmap "$base" --within "$base.within" POP --fst POP --out fst
+}
+
+for size in "${SIZES[@]}"; do prepare_pedmap "$size"; done
+for size in "${SIZES[@]}"; do run_pedmap "$size"; done
+echo
+printf '%-20s %9s %9s %9s %9s  %s\n' tool sites "wall s" "CPU s" "peak MB" status
+for size in "${SIZES[@]}"; do
+  for name in quintor-pl plink2-pedmap-fst; do
+    awk -F'\t' -v n="$name" '$1 == n { printf "%-20s %9s %9s %9s %9s  %s\n", $1, $2, $3, $4, $5, $6 }' \
+      "$WORK/results/$size/summary.tsv"
+  done
+  echo "$size: quintor -format PL / plink2 --pedmap --fst wall: $(ratio "$(field "$size" quintor-pl 3)" "$(field "$size" plink2-pedmap-fst 3)")," \
+       "peak: $(ratio "$(field "$size" quintor-pl 5)" "$(field "$size" plink2-pedmap-fst 5)")"
+done

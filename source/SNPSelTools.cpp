@@ -388,3 +388,8 @@ bool nextDataLine(std::istream &stream, std::string &line) {
     }
     return false;
 }
+
+void rejectInput(int code, const std::string &message) {
+    std::cout << message << std::endl;
+    errorExit(code, message);
+}

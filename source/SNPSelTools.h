@@ -8,6 +8,7 @@
 #include <fstream>
 #include <ostream>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -245,5 +246,68 @@ bool readVCFPhased(const std::string &path, const std::string &file1, const std:
                    std::vector<int> &samplesizes, HaplotypeMatrix &data,
                    std::vector<std::vector<double>> &snpfreqs,
                    std::vector<std::vector<double>> &snpositions, int &refpop);
+// Allele-count readers: BS (SNPSelToolsBS.cpp), plink (SNPSelToolsPlink.cpp),
+// genepop (SNPSelToolsGenepop.cpp)
+// ---------------------------------------------------------------------------
+
+// The allele census of every locus in every population. The entries are
+// kept population after population: entry p * numloci + l is locus l of
+// population p, its alleles at [entryBegin, entryEnd) of `alleleCounts` and,
+// for every format but BS, of the parallel `alleleStates`.
+struct AlleleCountTables {
+    size_t numloci = 0;
+    size_t numpops = 0;
+    std::vector<uint32_t> entryEnds;         // end of each entry's alleles
+    std::vector<float> alleleCounts;         // count of each allele
+    std::vector<uint32_t> alleleStates;      // allele codes, ascending per entry
+    std::vector<float> majorAlleleCounts;    // per entry: the largest count, or -99
+
+    size_t entry(size_t locus, size_t pop) const { return pop * numloci + locus; }
+    size_t entryBegin(size_t e) const { return e == 0 ? 0 : entryEnds[e - 1]; }
+    size_t entryEnd(size_t e) const { return entryEnds[e]; }
+    // Closes the entry whose alleles were appended last. The tables hold
+    // at most 2^32 - 1 alleles.
+    void closeEntry(float major) {
+        if (alleleCounts.size() > UINT32_MAX)
+            throw std::overflow_error("ERROR: There are too many alleles to count\n");
+        entryEnds.push_back(static_cast<uint32_t>(alleleCounts.size()));
+        majorAlleleCounts.push_back(major);
+    }
+    void clear() { *this = AlleleCountTables(); }
+};
+
+// The major-count mark of a locus with too many missing allele copies.
+constexpr float tooManyMissing = -99.0f;
+
+// Prints a reader's format error with a line end and ends the process
+// through errorExit.
+[[noreturn]] void rejectInput(int code, const std::string &message);
+
+// Reads a BayeScan-style count file: "[loci]=N", "[populations]=M", then M
+// "[pop]" blocks of N lines "locus n K count1 .. countK". Returns false when
+// the file cannot be opened or lacks a count line; format errors end the
+// process through errorExit.
+bool readBS(const std::string &path, const std::string &file, int &numpops,
+            AlleleCountTables &tables, std::vector<std::string> &locnames);
+
+// Read plink map and ped files with nucleotide (A, C, G, T) or numeric
+// alleles. Each run of equal family identifiers is a population. Return
+// false, after a message, on any problem with the files.
+bool readPlinkNucleotide(const std::string &path, const std::string &mapFile,
+                         const std::string &pedFile, const int32_t numpops,
+                         std::vector<std::vector<double>> &snpositions,
+                         std::vector<int> &samplesizes, AlleleCountTables &tables,
+                         std::vector<std::string> &locnames);
+bool readPlinkNumeric(const std::string &path, const std::string &mapFile,
+                      const std::string &pedFile, const int32_t numpops,
+                      std::vector<std::vector<double>> &snpositions,
+                      std::vector<int> &samplesizes, AlleleCountTables &tables,
+                      std::vector<std::string> &locnames);
+
+// Reads a genepop file of one or two populations. Returns false when the
+// file cannot be opened or holds no line after its title; format errors end
+// the process through errorExit.
+bool readGenepop(const std::string &path, const std::string &file, std::vector<int> &samplesizes,
+                 AlleleCountTables &tables, std::vector<std::string> &locnames);
 
 #endif

@@ -163,10 +163,16 @@ FileEnd analyseFile(Settings &s, RunContext &context, RunResults &results, int32
     case FormatCode::FP:
         read = readHaplotypeInput(s, context, results, run, a);
         break;
-    default:
-        // Formats whose readers this build does not have yet.
-        fatalError(1, std::string("\nERROR: \nThe input format ") + formatCodeName(context.formatCode) +
-                          " is not supported yet\n");
+    case FormatCode::BS:
+    case FormatCode::GP:
+    case FormatCode::PL:
+    case FormatCode::PL2: {
+        std::string failedName, formatText;
+        read = readAlleleCountFile(s, context, a, failedName, formatText);
+        if (!read)
+            readFailure(s, context, failedName, formatText, context.formatCode != FormatCode::BS);
+        break;
+    }
     }
     if (!read) return FileEnd::Skipped;
     ++context.filesRead;

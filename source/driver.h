@@ -16,10 +16,6 @@
 // Input formats, as the -format text selects them.
 enum class FormatCode { MS, FASTA, HM, FP, VCF, BS, GP, PL, PL2 };
 
-inline const char *formatCodeName(FormatCode code) {
-    static const char *const names[] = {"MS", "FASTA", "HM", "FP", "VCF", "BS", "GP", "PL", "PL2"};
-    return names[static_cast<int>(code)];
-}
 inline bool isAlleleCountFormat(FormatCode code) {
     return code == FormatCode::BS || code == FormatCode::GP || code == FormatCode::PL ||
            code == FormatCode::PL2;
@@ -233,5 +229,26 @@ void appendBuffersToFiles(const std::vector<std::string> &outnames,
 // label "first vs second".
 bool readHaplotypeInput(Settings &settings, RunContext &context, RunResults &results,
                         int32_t run, AnalysisData &analysis);
+// Allele-count formats: BS, genepop, plink (driverCounts.cpp)
+// ---------------------------------------------------------------------------
+
+// The distinct allele codes of one locus over every population, other than
+// the missing code, ascending; returns their number. Instances for a 32-bit
+// and a 64-bit missing code.
+template <typename Missing>
+size_t collectAlleleStates(const AlleleCountTables &tables, size_t locus, Missing missing,
+                           std::vector<uint32_t> &out);
+
+// Reads an allele-count file (BS, GP, PL, PL2), records it in the run log,
+// keeps the loci that pass the allele-frequency and missing-data tests and
+// computes their Fst, the file's Fst mean and FstMax. False when the reader
+// failed: `failedName` and `formatText` then complete the failure message.
+bool readAlleleCountFile(Settings &s, RunContext &context, AnalysisData &a,
+                         std::string &failedName, std::string &formatText);
+
+// Keeps the loci of the tables that pass the tests and computes their Fst
+// (the part of readAlleleCountFile after the read).
+void filterAlleleCountLoci(const Settings &s, const RunContext &context, AnalysisData &a,
+                           const AlleleCountTables &tables);
 
 #endif

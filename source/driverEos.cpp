@@ -167,7 +167,11 @@ void runEosTest(const Settings &s, const RunContext &context, AnalysisData &a) {
                          "considered as candidates if option -useblocks 0 was chosen."
                       << std::endl;
         a.highFst = true;
-        findPercentileOutliers(a.genomesize, 0.9, a.fstdistrib, a.metapopsnpositions,
+        // The allele-count formats have no genome size: they count their loci.
+        const uint64_t sites = isAlleleCountFormat(context.formatCode)
+                                   ? static_cast<uint64_t>(a.numsnps[0])
+                                   : a.genomesize;
+        findPercentileOutliers(sites, 0.9, a.fstdistrib, a.metapopsnpositions,
                                a.filelocnames, a.eosOutliers);
         for (const SiteRecord &r : a.eosOutliers)
             if (a.eosCandidates.empty() || std::abs(a.eosCandidates.back() - r.pos) > 1.0)

@@ -63,6 +63,7 @@ protected:
         analysis.filelocnames.clear();
         for (double p : positions) analysis.filelocnames.push_back(toString<double>(p));
         analysis.genomesize = fsts.size();
+        analysis.numsnps[0] = static_cast<int32_t>(fsts.size());
         analysis.fsttot = fsttot;
         analysis.FstMax = 0.96116885663855656;
     }

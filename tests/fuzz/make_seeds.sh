@@ -6,12 +6,14 @@
 #   FASTA small alignments made from scrm data, in each of the four layouts
 #         (halves, two files, by tag, in turn), with and without -nogaps and
 #         subset files, and a header without sequence text
+#   BS, GP  the BS and genepop files of the end-to-end cases
+#   PL, PL2 plink map and ped pairs (the scrm pair cut to its first 24 SNPs)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 e2e=tests/data/e2e
 seeds=tests/fuzz/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds/MS" "$seeds/MS2" "$seeds/args" "$seeds/FASTA"
+mkdir -p "$seeds/MS" "$seeds/MS2" "$seeds/args" "$seeds/FASTA" "$seeds/BS" "$seeds/GP" "$seeds/PL" "$seeds/PL2"
 
 cp "$e2e/eos_maf_equal_kept_below_dropped/input/pair.ms" "$seeds/MS/pair.ms"
 cp "$e2e/loop_one_population_block_eos_only/input/single.ms" "$seeds/MS/single.ms"
@@ -60,3 +62,22 @@ fasta_seed rnd0_nogaps_save \
   '-tag\0RND0\0-save\0001\0-nogaps\0001\0-doEOS\0000\0-window\0007\0-selectives\00010\00030\0' \
   "$work/small.fas" /dev/null
 fasta_seed header_without_sequence '' "$e2e/fasta_header_without_sequence/input/bad.fas" /dev/null
+# Allele-count formats.
+cp "$e2e/counts_bs_series_edges/input/bs0.txt" "$e2e/counts_bs_series_edges/input/bs2.txt" "$seeds/BS/"
+cp "$e2e/counts_genepop_edges/input/edges.gen" "$e2e/counts_genepop_single_population/input/one.gen" \
+   "$seeds/GP/"
+# pair KIND NAME MAP PED [SNPS]: the map and ped files as the two parts of one
+# seed, cut to the first SNPS SNPs when given.
+pair() {
+  local snps=${5:-0}
+  {
+    if [ "$snps" = 0 ]; then cat "$3"; else head -n "$snps" "$3"; fi
+    printf '\n%%%%%%%%\n'
+    if [ "$snps" = 0 ]; then cat "$4"; else awk -v n=$((6 + 2 * snps)) '{ NF = n; print }' "$4"; fi
+  } > "$seeds/$1/$2"
+}
+pair PL scrm "$e2e/counts_plink_scrm_verbose/input/pl42.map" "$e2e/counts_plink_scrm_verbose/input/pl42.ped" 24
+pair PL family "$e2e/counts_plink_family_interrupted/input/fam.map" "$e2e/counts_plink_family_interrupted/input/fam.ped"
+pair PL table "$e2e/counts_plink_snp_table/input/t.map" "$e2e/counts_plink_snp_table/input/t.ped"
+pair PL2 crlf "$e2e/counts_plink_numeric_crlf_default_name/input/QuintorF.map" \
+  "$e2e/counts_plink_numeric_crlf_default_name/input/QuintorF.ped" 24

@@ -34,6 +34,10 @@ target MS    in.ms       -input in.ms -sample 5 -minwin 7
 target MS2   in.ms       -input in.ms -sample 10 -sample2 10 -minwin 7
 target args  ARGS,in.ms
 target FASTA ARGS,in.fas,in2.fas  -format FASTA -input in.fas -minwin 7
+target BS    in.bs       -format BS -input in.bs -sample 10 -minwin 7
+target PL    in.map,in.ped -format PL -input in -minwin 7
+target PL2   in.map,in.ped -format PL2 -input in -minwin 7
+target GP    in.gen      -format GP -input in.gen -minwin 7
 
 seconds=${1:-}
 if ! [[ $seconds =~ ^[0-9]+$ ]]; then
