@@ -4,6 +4,7 @@
 #include "SNPSelTools.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 
@@ -64,17 +65,40 @@ struct Column {
 };
 
 // Splits the line into its columns (separated by blanks, tabs, carriage
-// returns), reusing `columns`.
-void splitColumns(const char *text, size_t length, std::vector<Column> &columns) {
+// returns), reusing `columns`: all of them, or the first `limit`. Returns
+// where the rest of the line begins.
+const char *splitColumns(const char *text, size_t length, std::vector<Column> &columns,
+                         size_t limit = SIZE_MAX) {
     columns.clear();
     const char *p = text, *stop = text + length;
-    for (;;) {
+    while (columns.size() < limit) {
         while (p < stop && isSeparator(*p)) ++p;
-        if (p == stop) return;
+        if (p == stop) break;
         const char *begin = p;
         while (p < stop && !isSeparator(*p)) ++p;
         columns.push_back(Column{begin, p});
     }
+    return p;
+}
+
+// Codes the genotype columns [p, stop) when they are exactly `samples`
+// columns of the form a|b; false otherwise (nothing is reported).
+bool codeGenotypes(const char *p, const char *stop, size_t samples, char coded, char *cells,
+                   size_t &ones) {
+    ones = 0;
+    for (size_t k = 0; k < samples; ++k) {
+        while (p < stop && isSeparator(*p)) ++p;
+        if (stop - p < 3 || p[1] != '|' || isSeparator(p[0]) || isSeparator(p[2]) ||
+            (stop - p > 3 && !isSeparator(p[3])))
+            return false;
+        const char a = p[0] == coded, b = p[2] == coded;
+        cells[2 * k] = a;
+        cells[2 * k + 1] = b;
+        ones += static_cast<size_t>(a) + static_cast<size_t>(b);
+        p += 3;
+    }
+    while (p < stop && isSeparator(*p)) ++p;
+    return p == stop;
 }
 
 // Trims the start of the line; false when it is then empty.
@@ -159,9 +183,19 @@ void readVcfSites(VcfInput &in, size_t p, long long samples, size_t firstRow, Vc
     size_t site = 0;
     while (nextLine(in, text, length)) {
         if (!trimLine(text, length) || text[0] == '#') continue;
-        splitColumns(text, length, columns);
+        // The usual line: nine columns, then well-formed genotypes that are
+        // coded as they are found; any other line is split whole and checked.
+        const char coded = !codeZero.empty() && site < codeZero.size() && codeZero[site] ? '0' : '1';
+        size_t ones = 0;
+        const char *rest = splitColumns(text, length, columns, 9);
+        const bool usual = codeGenotypes(rest, text + length, static_cast<size_t>(samples), coded,
+                                         cells.data(), ones);
+        if (!usual) {
+            QUINTOR_CHECK(checked);
+            splitColumns(text, length, columns);
+        }
         if (checked) {
-            if (columns.size() != expected)
+            if (!usual && columns.size() != expected)
                 rejectLine(in, "the line has " + toString<size_t>(columns.size()) +
                                    " columns, the header " + toString<size_t>(expected));
             const int32_t chromosome = textToInt(columns[0].text().c_str());
@@ -193,19 +227,20 @@ void readVcfSites(VcfInput &in, size_t p, long long samples, size_t firstRow, Vc
             }
             if (upperCase(columns[8]) != "GT")
                 rejectLine(in, "the FORMAT is " + columns[8].text() + ", only GT is read");
-        }
-        const char coded = !codeZero.empty() && codeZero[site] ? '0' : '1';
-        size_t ones = 0;
-        for (size_t k = 0; k < static_cast<size_t>(samples); ++k) {
-            const Column &genotype = columns[9 + k];
-            if (checked && (genotype.size() != 3 || genotype.begin[1] != '|'))
-                rejectLine(in, "the genotype " + genotype.text() + " of sample " +
-                                   toString<size_t>(k + 1) +
-                                   " is not two phased alleles of one character each");
-            const char a = genotype.begin[0] == coded, b = genotype.begin[2] == coded;
-            cells[2 * k] = a;
-            cells[2 * k + 1] = b;
-            ones += static_cast<size_t>(a) + static_cast<size_t>(b);
+            // The REF of this line decides the coding of population 1's cells.
+            const char now = !codeZero.empty() && codeZero[site] ? '0' : '1';
+            if (usual && now != coded)
+                codeGenotypes(rest, text + length, static_cast<size_t>(samples), now, cells.data(),
+                              ones);
+            for (size_t k = 0; !usual && k < static_cast<size_t>(samples); ++k) {
+                const Column &genotype = columns[9 + k];
+                if (genotype.size() != 3 || genotype.begin[1] != '|')
+                    rejectLine(in, "the genotype " + genotype.text() + " of sample " +
+                                       toString<size_t>(k + 1) +
+                                       " is not two phased alleles of one character each");
+            }
+            // Every genotype is well formed: the whole line is.
+            QUINTOR_CHECK(usual);
         }
         appendSite(data, firstRow, cells.data(), rows);
         freqs.push_back(static_cast<double>(ones) / static_cast<double>(rows));
