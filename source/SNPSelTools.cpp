@@ -14,14 +14,28 @@
 // Error log, run log and fatal exit
 // ---------------------------------------------------------------------------
 
+namespace {
+std::string unwritableFileMessage(const std::string &name) {
+    return "\nERROR: \nCould not write the file " + name + "\n";
+}
+} // namespace
+
 void errorExit(int code, const std::string &message) {
-    writeMessageToFile(code, message, "Quintor_ERROR.log", false);
+    // The process ends with the code even when the error log cannot hold it.
+    if (!writeMessageToFile(code, message, "Quintor_ERROR.log", false))
+        std::cout << unwritableFileMessage("Quintor_ERROR.log") << std::endl;
     std::exit(failureStatus(code));
 }
 
 void writeLogFile(int code, const std::string &message, bool fatal) {
     if (fatal) errorExit(code, message);
-    writeMessageToFile(code, message, "Quintor.log", false);
+    if (!writeMessageToFile(code, message, "Quintor.log", false)) failedWrite("Quintor.log");
+}
+
+void failedWrite(const std::string &name) {
+    const std::string message = unwritableFileMessage(name);
+    std::cout << message << std::endl;
+    errorExit(1, message);
 }
 
 // ---------------------------------------------------------------------------
@@ -48,7 +62,7 @@ struct OptionRow {
     std::function<bool(const char *)> store;
 };
 
-bool flagValue(const char *value) { return std::atoi(value) != 0; }
+bool flagValue(const char *value) { return textToInt(value) != 0; }
 
 } // namespace
 
@@ -63,7 +77,7 @@ void parseArguments(int argc, char *argv[], Settings &s, bool &oldSweep, bool &v
     };
     auto integer = [](int32_t &target, int32_t low, int32_t high) {
         return [&target, low, high](const char *value) {
-            target = std::atoi(value);
+            target = textToInt(value);
             return inRange(target, low, high);
         };
     };
@@ -86,7 +100,7 @@ void parseArguments(int argc, char *argv[], Settings &s, bool &oldSweep, bool &v
         {{"-runs"}, integer(s.runs, 1, largestValue)},
         {{"-reference"},
          [&s](const char *value) {
-             const int32_t number = std::atoi(value);
+             const int32_t number = textToInt(value);
              s.popforHB = static_cast<int32_t>(static_cast<int64_t>(number) - 1);
              return number == 1 || number == 2;
          }},
@@ -94,7 +108,7 @@ void parseArguments(int argc, char *argv[], Settings &s, bool &oldSweep, bool &v
         {{"-sample2"}, integer(s.sample2, 0, largestValue)},
         {{"-window"},
          [&s](const char *value) {
-             s.fixwinsize = std::atoi(value);
+             s.fixwinsize = textToInt(value);
              return s.fixwinsize == 0 || inRange(s.fixwinsize, 7, largestValue);
          }},
         {{"-minwin"}, integer(s.minWinSize, 7, largestValue)},

@@ -57,8 +57,13 @@ struct Settings {
 [[noreturn]] void errorExit(int code, const std::string &message);
 
 // fatal: as errorExit. Otherwise replaces "Quintor.log" with the message
-// (and the code when not 0) and returns.
+// (and the code when not 0) and returns; a log that cannot be written ends
+// the process as failedWrite does.
 void writeLogFile(int code, const std::string &message, bool fatal);
+
+// A file of results or logs could not be opened, written or closed: prints
+// the message naming it and ends the process with status 1.
+[[noreturn]] void failedWrite(const std::string &name);
 
 // ---------------------------------------------------------------------------
 // Command line and help

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstddef>
 #include <cstdlib>
 #include <iostream>
@@ -90,11 +91,7 @@ int segsitesCount(const MsInput &in, const std::string &line) {
         rejectFile(1, "ERROR: There is a format problem reading segregating sites in file " +
                           in.fullName + " line " + toString(in.lineNumber) +
                           ": the number of segregating sites is missing\n");
-    const std::string word = line.substr(begin, end - begin);
-    const long long value = std::strtoll(word.c_str(), nullptr, 10);
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return static_cast<int>(value);
+    return textToInt(line.substr(begin, end - begin).c_str());
 }
 
 // Converts the word [begin, end) of the line as the C library's strtod reads
@@ -148,6 +145,17 @@ void checkPositions(bool wellFormed, const std::vector<double> &positions, int s
         rejectFile(3, "ERROR: There is a problem reading positions in " + where +
                           " Expected number of positions " + toString(segsites) +
                           " was different of observed " + toString(positions.size()) + "\n");
+}
+
+// Rejects (status 2) a position that is not a finite number: such a position
+// has no place on the sequence.
+void checkFinitePositions(const MsInput &in, const std::vector<double> &positions,
+                          const std::string &where) {
+    for (double x : positions)
+        if (!std::isfinite(x))
+            rejectFile(2, "ERROR: There is a format problem reading positions in " + where +
+                              " line " + toString(in.lineNumber) + ": position " + toString(x) +
+                              " is not a finite number\n");
 }
 
 std::string haploSizeMessage(int sampleLine, const std::string &pop, int segsites,
@@ -206,6 +214,7 @@ bool readMS(const std::string &path, const std::string &fileName, int &sample,
         }
         const bool wellFormed = parsePositions(line, segsites, positions);
         checkPositions(wellFormed, positions, segsites, "pop " + pop);
+        checkFinitePositions(in, positions, "pop " + pop + " of file " + in.fullName);
         snpositions.push_back(positions);
 
         std::cout << "Reading sample of size " << sample << std::endl;
@@ -259,6 +268,7 @@ bool readMSTwoSamples(const std::string &path, const std::string &fileName, int 
         std::vector<double> positions;
         const bool wellFormed = parsePositions(line, segsites, positions);
         checkPositions(wellFormed, positions, segsites, "file " + in.fullName);
+        checkFinitePositions(in, positions, "file " + in.fullName);
 
         // Each position must exceed the one before it; one that does not is
         // moved up by 1e-07 (once, without a further check). Every note is

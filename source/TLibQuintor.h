@@ -111,13 +111,15 @@ std::string toString(const T &value) {
 
 // Writes the message, then " " and the code when the code is not 0, then a
 // line end, to the named file (replacing it, or appending when asked).
-inline void writeMessageToFile(const int &code, const std::string &message,
+// Returns false when the file could not be opened, written or closed.
+inline bool writeMessageToFile(const int &code, const std::string &message,
                                const std::string &fileName, bool append) {
     std::ofstream file(fileName.c_str(), append ? std::ios::app : std::ios::trunc);
     file << message;
     if (code != 0) file << " " << code;
     file << std::endl;
     file.close();
+    return !file.fail();
 }
 
 // Writes one value in decimal and a line end to the named file.

@@ -167,6 +167,7 @@ FileEnd analyseFile(Settings &s, RunContext &context, RunResults &results, int32
                           " is not supported yet\n");
     }
     if (!read) return FileEnd::Skipped;
+    ++context.filesRead;
 
     std::cout << "\nFile " << s.input1 << " parsed" << std::endl;
     checkPopulations(s, context, a);
@@ -235,6 +236,9 @@ void endRun(const Settings &s, RunContext &context, RunResults &results) {
     std::cout << timeText << std::endl;
     context.runLog += timeText + "\n" + dashLine69 + "\n";
     if (verbose) writeLogFile(0, context.runLog, false);
+    // A series whose files were all skipped has no result: that is a failure.
+    if (context.filesRead == 0)
+        fatalError(1, "\nERROR: \nNo input file of the run could be read\n");
 }
 
 } // namespace

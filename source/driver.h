@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -39,6 +40,7 @@ struct RunContext {
     std::clock_t startClock = 0;
     std::string runLog;
     bool autoRef = true;
+    int32_t filesRead = 0;          // files of the run that a reader could read
 };
 
 // Every container of an analysis. The driver owns them for the whole
@@ -87,8 +89,8 @@ struct CandidateResult {
     double jhac = 0.0;
     double pval = 1.0;
     double pos = 0.0;
-    std::vector<int32_t> iniPos;   // position of the window's first SNP, per population
-    std::vector<int32_t> endPos;   // position of the window's last SNP, per population
+    std::vector<int64_t> iniPos;   // position of the window's first SNP, per population
+    std::vector<int64_t> endPos;   // position of the window's last SNP, per population
     int32_t wide = 0;              // SNPs in the window
     double fst = 0.0;
     double fstIndex = 0.0;
@@ -107,9 +109,11 @@ struct RunResults {
     std::vector<int32_t> nsnpsfiles;
     std::vector<double> meanfsts;
     std::vector<std::vector<int32_t>> samplesizesfiles;
-    std::vector<RsidMap> rsidMaps;          // one per run (HapMap input)
-    std::vector<std::string> rsidTables;    // one per run (SNP information table)
-    std::vector<std::string> rsidFileNames; // one per run
+    // By run number, one entry per file read: they grow with the files, not
+    // with the number of runs asked for.
+    std::map<int32_t, RsidMap> rsidMaps;          // HapMap input
+    std::map<int32_t, std::string> rsidTables;    // SNP information table
+    std::map<int32_t, std::string> rsidFileNames;
     uint64_t validRunCount = 0;
     uint64_t maxCands = 0;
     double totalSnps = 0.0;
@@ -155,6 +159,10 @@ void computePopulationFrequencies(const HaplotypeMatrix &data, const int p,
 // allele frequency.
 void computeFstMax(const Settings &settings, const RunContext &context, AnalysisData &analysis,
                    bool countFormat);
+
+// A position truncated toward zero, held at the 64-bit bounds; not a number
+// gives 0.
+int64_t truncateToInteger(double value);
 
 // Shared SNPs and metapopulation.
 enum class SharedOutcome { Continue, NoCommons, TooFewSnps, RsidStop };

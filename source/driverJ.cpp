@@ -367,9 +367,9 @@ JOutcome runJTest(Settings &s, RunContext &context, RunResults &results, int32_t
         record.nclasses = j.nclasses;
         record.pos = a.metapopsnpositions[static_cast<size_t>(c)];
         std::fill(record.iniPos.begin(), record.iniPos.end(),
-                  static_cast<int32_t>(a.metapopsnpositions[static_cast<size_t>(winIni)]));
+                  truncateToInteger(a.metapopsnpositions[static_cast<size_t>(winIni)]));
         std::fill(record.endPos.begin(), record.endPos.end(),
-                  static_cast<int32_t>(a.metapopsnpositions[static_cast<size_t>(winEnd - 1)]));
+                  truncateToInteger(a.metapopsnpositions[static_cast<size_t>(winEnd - 1)]));
         record.wide = winEnd - winIni;
         records.push_back(record);
     }

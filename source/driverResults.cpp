@@ -6,6 +6,15 @@
 #include <sstream>
 #include <iostream>
 
+namespace {
+// Closes a result file; one that could not be opened, written or closed ends
+// the run with a message naming it.
+void closeChecked(std::ofstream &file, const std::string &name) {
+    file.close();
+    if (file.fail()) failedWrite(name);
+}
+} // namespace
+
 std::string buildResultBase(const Settings &s, RunContext &context, int32_t popforHB) {
     if (s.onlyEOS) {
         context.resultBase += "_MAF" + toString<double>(s.maf);
@@ -29,9 +38,14 @@ std::string significantTableName(const std::string &tableName) {
 }
 
 void writeOutputFile(RunResults &results, const std::string &tableName, const double SL) {
+    const std::string significantName = significantTableName(tableName);
     std::ofstream table(tableName.c_str(), std::ios::app);
-    std::ofstream significant(significantTableName(tableName).c_str(), std::ios::app);
-    if (results.jfiles.empty()) return;
+    std::ofstream significant(significantName.c_str(), std::ios::app);
+    auto closeTables = [&]() {
+        closeChecked(table, tableName);
+        closeChecked(significant, significantName);
+    };
+    if (results.jfiles.empty()) return closeTables();
     QUINTOR_CHECK(results.names.size() == results.fstfiles.size());
     table.precision(12);
     significant.precision(12);
@@ -61,16 +75,15 @@ void writeOutputFile(RunResults &results, const std::string &tableName, const do
             significant << warning << std::endl;
         }
         const std::vector<CandidateResult> &records = results.jfiles[i];
-        RsidMap *names = hapmap && results.jfileRuns[i] < results.rsidMaps.size()
-                             ? &results.rsidMaps[results.jfileRuns[i]]
-                             : nullptr;
+        const auto run = results.rsidMaps.find(static_cast<int32_t>(results.jfileRuns[i]));
+        const RsidMap *names = run != results.rsidMaps.end() ? &run->second : nullptr;
         for (size_t j = 0; j < records.size(); ++j) {
             const CandidateResult &r = records[j];
             std::ostringstream row;
             row.precision(12);
             row << results.names[file] << "\t" << results.nsnpsfiles[file] << "\t" << j + 1 << "\t";
             if (hapmap) {
-                const auto found = names ? names->find(r.pos) : RsidMap::iterator();
+                const auto found = names ? names->find(r.pos) : RsidMap::const_iterator();
                 row << (names && found != names->end() ? found->second : std::string()) << "\t";
             }
             row << r.pos << "\t" << r.wide << "\t" << r.iniPos[0] << "\t" << r.endPos[0] << "\t"
@@ -108,11 +121,13 @@ void writeOutputFile(RunResults &results, const std::string &tableName, const do
                   << "\t" << falsePositives << std::endl;
         }
     }
+    closeTables();
 }
 
 void writeFstSummary(const Settings &s, const RunResults &results, const std::string &resultBase) {
-    std::ofstream file((resultBase + "_FSTs.txt").c_str(), std::ios::app);
-    if (results.nonEOSfiles.empty()) return;
+    const std::string name = resultBase + "_FSTs.txt";
+    std::ofstream file(name.c_str(), std::ios::app);
+    if (results.nonEOSfiles.empty()) return closeChecked(file, name);
     QUINTOR_CHECK(results.names.size() == results.fstfiles.size());
     QUINTOR_CHECK(results.nonEOSfiles.size() == results.names.size() &&
                   results.nsnpsfiles.size() == results.names.size());
@@ -155,6 +170,7 @@ void writeFstSummary(const Settings &s, const RunResults &results, const std::st
             file << "0" << std::endl;
         }
     }
+    closeChecked(file, name);
 }
 
 void formatRsidTable(const std::vector<std::string> &labels, const std::vector<std::string> &rsids,
@@ -180,5 +196,6 @@ void appendBuffersToFiles(const std::vector<std::string> &outnames,
     for (size_t i = 0; i < outnames.size(); ++i) {
         std::ofstream file(outnames[i].c_str(), std::ios::app);
         file << buffers[i] << std::endl;
+        closeChecked(file, outnames[i]);
     }
 }

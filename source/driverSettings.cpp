@@ -127,7 +127,10 @@ void validateSettings(Settings &s, RunContext &context) {
     }
 
     // Results folder and prefix; an existing folder is fine.
-    mkdir("Quintor_Results", 0777);
+    struct stat folder;
+    if (mkdir("Quintor_Results", 0777) != 0 &&
+        (stat("Quintor_Results", &folder) != 0 || !S_ISDIR(folder.st_mode)))
+        fatalError(1, "\nERROR: \nCould not create the results folder Quintor_Results\n");
     context.outputPrefix = "Quintor_Results/" + s.output + "_";
 
     // Input names.
@@ -140,10 +143,16 @@ void validateSettings(Settings &s, RunContext &context) {
         if (s.input1 == s.input2)
             fatalError(0, "\nERROR: \nEqual file names under onepopbyfile option\n");
     }
+    // A tab or a line break in an input name would break the rows of the
+    // results tables, whose File column shows it.
+    for (const std::string *name : {&s.input1, &s.input2})
+        if (name->find_first_of("\t\n\r") != std::string::npos)
+            fatalError(1, "\nERROR: \nAn input file name may not hold a tab or a line break: " +
+                              *name + "\n");
     if (s.onlyEOS) context.resultBase = context.outputPrefix + "EOS_";
 }
 
-void prepareLoop(const Settings &s, const RunContext &context, AnalysisData &a,
+void prepareLoop(const Settings &, const RunContext &context, AnalysisData &a,
                  RunResults &results) {
     const size_t numpops = static_cast<size_t>(context.numpops);
     a.snpositions.assign(numpops, std::vector<double>());
@@ -151,10 +160,8 @@ void prepareLoop(const Settings &s, const RunContext &context, AnalysisData &a,
     a.popReferences.assign(numpops, std::vector<bool>());
     a.numsnps.assign(1, 0);
     a.metapopfreqs.clear();
-    if (context.formatCode == FormatCode::HM)
-        results.rsidMaps.assign(static_cast<size_t>(s.runs), RsidMap());
-    if (s.rsidInfo || s.onlyrsidInfo) {
-        results.rsidTables.assign(static_cast<size_t>(s.runs), std::string());
-        results.rsidFileNames.assign(static_cast<size_t>(s.runs), std::string());
-    }
+    // The per-run slots of the SNP names and tables are made as files are read.
+    results.rsidMaps.clear();
+    results.rsidTables.clear();
+    results.rsidFileNames.clear();
 }

@@ -12,15 +12,12 @@
 #include <unordered_map>
 #include <unordered_set>
 
-namespace {
-// The value truncated toward zero, held inside the 64-bit range.
 int64_t truncateToInteger(double value) {
     if (!(value == value)) return 0;
     if (value >= 9.2e18) return std::numeric_limits<int64_t>::max();
     if (value <= -9.2e18) return std::numeric_limits<int64_t>::min();
     return static_cast<int64_t>(value);
 }
-} // namespace
 
 int countDistinctNonMissing(std::vector<double> &values, const int &missing, int64_t &firstRepeat) {
     if (values.empty()) return 0;
@@ -291,7 +288,7 @@ void dataFusion(RunResults &results, int32_t run, FormatCode code, AnalysisData 
     a.genomesize = a.metapopsnpositions.size();
 
     if (code == FormatCode::HM) {
-        RsidMap &names = results.rsidMaps[static_cast<size_t>(run)];
+        RsidMap &names = results.rsidMaps[run];
         for (double position : a.commons) a.filelocnames.push_back(names[position]);
     } else {
         // The position with 12 significant digits in general notation, as a
@@ -351,7 +348,7 @@ SharedOutcome prepareSharedSnps(const Settings &s, RunContext &context, RunResul
     if (s.rsidInfo || s.onlyrsidInfo) {
         const std::vector<std::string> labels = rsidTableLabels(s, context);
         formatRsidTable(labels, a.filelocnames, a.snpositions, a.snpfreqs,
-                        results.rsidTables[static_cast<size_t>(run)]);
+                        results.rsidTables[run]);
         if (s.onlyrsidInfo) return SharedOutcome::RsidStop;
     }
 

@@ -253,8 +253,8 @@ TEST_F(JTestRun, FixedWindowOfElevenOnFiveHundredSnps) {
         EXPECT_EQ(records[k].pos, pos[static_cast<size_t>(index[k])]);
         EXPECT_EQ(records[k].nclasses, 11);
         EXPECT_EQ(records[k].wide, 12);
-        EXPECT_EQ(records[k].iniPos, std::vector<int32_t>(2, 1000 + 10 * first[k]));
-        EXPECT_EQ(records[k].endPos, std::vector<int32_t>(2, 1000 + 10 * last[k]));
+        EXPECT_EQ(records[k].iniPos, std::vector<int64_t>(2, 1000 + 10 * first[k]));
+        EXPECT_EQ(records[k].endPos, std::vector<int64_t>(2, 1000 + 10 * last[k]));
     }
     EXPECT_EQ(records[1].fst, 0.4);
     EXPECT_NEAR(records[1].fstIndex, 0.3, 1e-15);

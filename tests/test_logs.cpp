@@ -149,9 +149,11 @@ TEST_F(LogsTest, NotesReplaceTheRunLogAndReturn) {
     EXPECT_FALSE(fileExists("Quintor_ERROR.log"));
 }
 
-TEST_F(LogsTest, NoteThatCannotBeWrittenIsIgnored) {
+TEST_F(LogsDeathTest, NoteThatCannotBeWrittenIsFatal) {
     std::filesystem::create_directory("Quintor.log");
-    writeLogFile(1, "lost", false);
+    EXPECT_EXIT(writeLogFile(1, "lost", false), ::testing::ExitedWithCode(1),
+                "");
+    EXPECT_EQ(readFile("Quintor_ERROR.log"), "\nERROR: \nCould not write the file Quintor.log\n 1\n");
     EXPECT_TRUE(std::filesystem::is_directory("Quintor.log"));
 }
 

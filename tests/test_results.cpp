@@ -239,7 +239,6 @@ TEST_F(ResultsTest, PvalueEqualToTheLevelIsSignificant) {
 
 TEST_F(ResultsTest, HapMapVariantNamesEachPosition) {
     RunResults results;
-    results.rsidMaps.assign(2, RsidMap());
     results.rsidMaps[0][1500.25] = "WRONG_RUN";
     results.rsidMaps[1][1500.25] = "RS12";
     keepFile(results, "chr1.hap", 120, 0.0, false, {4, 4}, 1,

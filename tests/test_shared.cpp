@@ -329,7 +329,7 @@ TEST_F(SharedSnps, SnpInformationTableOfTheFile) {
     };
     load({"1111111", "0000000"}, {1, 2, 3, 4, 5, 6, 7}, {"1010101", "0101010"}, {1, 2, 3, 4, 5, 6, 7});
     settings.rsidInfo = true;
-    results.rsidTables.assign(2, std::string());
+    results.rsidTables.clear();
     EXPECT_EQ(prepare(1), SharedOutcome::Continue);
     EXPECT_EQ(results.rsidTables[1], table("1", "2"));
     EXPECT_EQ(results.rsidTables[0], "");

@@ -92,9 +92,12 @@ TEST_F(ResultTexts, FstSummaryWithoutFilesIsAnEmptyFile) {
     writeFstSummary(settings, results, "empty");
     ASSERT_TRUE(std::filesystem::exists("empty_FSTs.txt"));
     EXPECT_EQ(readFile("empty_FSTs.txt"), "");
-    // A folder that does not exist: nothing is reported.
+    // A folder that does not exist: the run ends on an error naming the file.
     keep("x", 1, {}, {});
-    writeFstSummary(settings, results, "missing/folder/out");
+    EXPECT_EXIT(writeFstSummary(settings, results, "missing/folder/out"),
+                ::testing::ExitedWithCode(1), "");
+    EXPECT_EQ(readFile("Quintor_ERROR.log"),
+              "\nERROR: \nCould not write the file missing/folder/out_FSTs.txt\n 1\n");
     EXPECT_FALSE(std::filesystem::exists("missing"));
 }
 
