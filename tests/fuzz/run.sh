@@ -33,6 +33,9 @@ target() { order+=("$1"); target_files[$1]=$2; target_args[$1]="${*:3}"; }
 target MS    in.ms       -input in.ms -sample 5 -minwin 7
 target MS2   in.ms       -input in.ms -sample 10 -sample2 10 -minwin 7
 target args  ARGS,in.ms
+target HM    ARGS,a.hm,b.hm -format HM -input a.hm -input2 b.hm -minwin 7
+target FP    fp1.out,fp2.out -format FP -input fp1.out -input2 fp2.out -minwin 7
+target VCF   a.vcf,b.vcf -format VCF -input a.vcf -input2 b.vcf -minwin 7
 
 seconds=${1:-}
 if ! [[ $seconds =~ ^[0-9]+$ ]]; then
