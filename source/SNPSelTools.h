@@ -223,7 +223,8 @@ void majorMinorNucleotide(const int32_t counts[5], int32_t n, char &major, char 
 // Codes nucleotide texts (one per sample, populations in order, all of a
 // population equally long, the other population no longer than `refpop`) as
 // 0/1 rows: 1 where the character is the minor nucleotide of the reference
-// population's site of that index. Sites whose reference major is N are
+// population's site (the site of the same index when it has the column's
+// position, else the first site at that position). Sites whose reference major is N are
 // dropped, in the other population at the first column of equal position.
 // `snpositions` holds one position per site on entry, the kept ones after.
 void codeNucleotideHaplotypes(const std::vector<std::string> &sequences,

@@ -69,6 +69,9 @@ bool readFastPhaseFile(const std::string &path, const std::string &name,
     }
     if (pending) return badBlock(name, idLine, "the individual has no haplotypes");
     if (individuals == 0) return badBlock(name, lineNumber, "the genotype block holds no haplotypes");
+    // A population of one haplotype has no diversity of its own to compare.
+    if (individuals == 1)
+        return badBlock(name, idLine, "the genotype block holds 1 individual, 2 are needed at least");
     if (sequences[first].size() > longestSequenceText) {
         const std::string message = "ERROR: There is an excessive number of SNPs in file " + name + "\n";
         std::cout << message << std::endl;

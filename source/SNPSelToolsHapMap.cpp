@@ -107,9 +107,27 @@ void codeNucleotideHaplotypes(const std::vector<std::string> &sequences,
     std::sort(deleted[q].begin(), deleted[q].end());
     deleted[q].erase(std::unique(deleted[q].begin(), deleted[q].end()), deleted[q].end());
 
+    // The minor letter of each column: that of the reference site of the same
+    // index when it holds the same position (the same SNP list), else that of
+    // the first reference site at the column's position (N when none is).
+    std::string minors[2];
+    minors[r] = minor;
+    minors[q].assign(sites[q], 'N');
+    std::unordered_map<double, size_t> firstSite;
+    for (size_t i = 0; i < sites[r]; ++i) firstSite.emplace(snpositions[r][i], i);
+    for (size_t i = 0; i < sites[q]; ++i) {
+        if (snpositions[q][i] == snpositions[r][i]) {
+            minors[q][i] = minor[i];
+            continue;
+        }
+        const auto found = firstSite.find(snpositions[q][i]);
+        if (found != firstSite.end()) minors[q][i] = minor[found->second];
+    }
+
     data.clear();
     snpfreqs.resize(2);
     for (size_t p = 0; p < 2; ++p) {
+        const std::string &letters = minors[p];
         std::vector<unsigned char> keep(sites[p], 1);
         for (int32_t d : deleted[p]) keep[static_cast<size_t>(d)] = 0;
         std::vector<double> freqs(sites[p], 0.0);
@@ -120,7 +138,7 @@ void codeNucleotideHaplotypes(const std::vector<std::string> &sequences,
             cells.clear();
             for (size_t i = 0; i < sites[p]; ++i) {
                 if (!keep[i]) continue;
-                const char cell = text[i] == minor[i] && text[i] != 'N';
+                const char cell = text[i] == letters[i] && text[i] != 'N';
                 freqs[i] += cell;
                 cells.push_back(cell);
             }

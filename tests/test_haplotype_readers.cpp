@@ -90,11 +90,13 @@ TEST_F(HaplotypeReaders, HapMapTwoFilesMapDeletedSitesByFirstEqualPosition) {
     ASSERT_TRUE(hapmap(true));
     EXPECT_EQ(sizes, (std::vector<int>{3, 2}));
     EXPECT_EQ(refpop, 0);
-    // Columns of b are compared with the reference site of the same index.
-    EXPECT_EQ(rows(data), (Rows{"00", "00", "10", "00", "00"}));
+    // Columns of b are coded with the minor of the reference site at their
+    // position: 300 with C; the second 100 with the deleted site's N.
+    EXPECT_EQ(rows(data), (Rows{"00", "00", "10", "10", "00"}));
     EXPECT_EQ(positions[0], (Values{300, 200}));
     EXPECT_EQ(positions[1], (Values{300, 100}));
     EXPECT_EQ(freqs[0], (Values{1.0 / 3, 0}));
+    EXPECT_EQ(freqs[1], (Values{0.5, 0}));
 
     writeFile("b.hm", "id pos u v\ns1 100 C A\ns2 300 C A\ns3 100 A A\n\ns4 400 A A\n");
     testing::internal::CaptureStdout();
@@ -155,6 +157,8 @@ TEST_F(HaplotypeReaders, FastPhaseBlocksThatBreakThePairing) {
          "line 2: the individual has no haplotypes"},
         {"BEGIN GENOTYPES\n# id 1\nAC\nAC\n# id 2\n", "line 5: the individual has no haplotypes"},
         {"BEGIN GENOTYPES\nEND GENOTYPES\n", "line 2: the genotype block holds no haplotypes"},
+        {"BEGIN GENOTYPES\n# id 1\nAC\nAC\n",
+         "line 2: the genotype block holds 1 individual, 2 are needed at least"},
     };
     for (const auto &c : cases) {
         writeFile("a.fp", c.first);
