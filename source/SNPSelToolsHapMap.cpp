@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
 #include <stdexcept>
@@ -216,6 +217,8 @@ bool readHapMapFile(std::istream &in, HapMapFile &file, int32_t minimumSamples,
                                  "the allele " + words[k] + " of sample " + toString<size_t>(k - 1) +
                                      " is not one character");
         const double position = std::atof(words[1].c_str());
+        if (!std::isfinite(position))
+            return badLayout(file, lineNumber, "the position " + words[1] + " is not a finite number");
         positions.push_back(position);
         rsidMap.emplace(position, words[0]);
         for (size_t k = 2; k < words.size(); ++k) sequences[first + k - 2].push_back(words[k][0]);

@@ -4,6 +4,7 @@
 #include "SNPSelTools.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
@@ -206,6 +207,8 @@ void readVcfSites(VcfInput &in, size_t p, long long samples, size_t firstRow, Vc
                                  : "ERROR there are different chromosomes in file: " + file1 +
                                        " and file " + in.name + ". Bad VCF-Quintor format.\n");
             const double position = std::atof(columns[1].text().c_str());
+            if (!std::isfinite(position))
+                rejectLine(in, "the position " + columns[1].text() + " is not a finite number");
             const std::string ref = upperCase(columns[3]);
             if (p == 0) {
                 if (sites.positions.size() >= longestSequenceText)

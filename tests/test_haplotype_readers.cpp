@@ -112,6 +112,7 @@ TEST_F(HaplotypeReaders, HapMapBrokenLayoutsFailNamingFileAndLine) {
         {"id pos a b c\nrs1 1 A C G\n", "line 1: the header names 3 sample columns, 4 are needed at least"},
         {"id pos a b c d\nrs1\n", "line 2: the SNP has no position"},
         {"id pos a b c d\nrs1 5 A C A\n", "line 2: the SNP has 3 alleles for 4 samples"},
+        {"id pos a b c d\nrs1 inf A C A A\n", "line 2: the position INF is not a finite number"},
         {"id pos a b c d\nrs1 5 A C A A\nrs2 6 A ct A A\n",
          "line 3: the allele CT of sample 2 is not one character"},
     };
@@ -242,6 +243,7 @@ TEST_F(HaplotypeReaders, VcfLayoutsThatCannotBeReadEndTheProcess) {
          bad + "the genotype 10|1 of sample 1 is not two phased alleles of one character each\n"},
         {head + "1\t10\t.\tA\tC\t.\t.\t.\tGT:DP\t0|1:3\n", bad + "the FORMAT is GT:DP, only GT is read\n"},
         {head + "1\t10\t.\tA\tC\t.\t.\t.\tGT\t0|1\t1|1\n", bad + "the line has 11 columns, the header 10\n"},
+        {head + "1\tnan\t.\tA\tC\t.\t.\t.\tGT\t0|1\n", bad + "the position nan is not a finite number\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.first);
