@@ -201,6 +201,31 @@ prepare_series
 for size in "${SIZES[@]}"; do run_size "$size"; done
 run_series
 
+# ---- Phased VCF input: one file per population ------------------------------
+# The same data as two phased VCF files (split from X.vcf with bcftools view
+# -S), read by quintor -format VCF for the default full analysis, against
+# plink2 --fst reading the one VCF of both populations.
+command -v bcftools > /dev/null || { echo "missing tool: bcftools" >&2; exit 1; }
+prepare_vcf_pair() {
+  local base="$WORK/sites$1" p
+  for p in 1 2; do
+    if [ ! -s "$base.pop$p.vcf" ] || [ "$base.vcf" -nt "$base.pop$p.vcf" ]; then
+      echo "== VCF population $p $1"
+      bcftools view --no-version -S "$base.pop$p.txt" "$base.vcf" -o "$base.pop$p.vcf.tmp"
+      mv "$base.pop$p.vcf.tmp" "$base.pop$p.vcf"
+    fi
+  done
+}
+run_vcf_size() {
+  local size=$1 base="$WORK/sites$1" sites
+  sites=$(awk '/^segsites:/ { print $2; exit }' "$base.ms")
+  echo "== timing VCF input $size ($sites sites)"
+  cat "$base.vcf" "$base.pop1.vcf" "$base.pop2.vcf" > /dev/null
+  timed quintor-vcf-full "$size" "$sites" - "$QUINTOR" -format VCF -input "$base.pop1.vcf" -input2 "$base.pop2.vcf"
+  timed plink2-vcf-fst "$size" "$sites" - plink2 --threads 1 --vcf "$base.vcf" --pheno "$base.pheno" --fst POP --out fst
+}
+for size in "${SIZES[@]}"; do prepare_vcf_pair "$size"; run_vcf_size "$size"; done
+
 # Tables and ratios.
 field() { # field SIZE NAME COLUMN(3 wall, 4 cpu, 5 peak MB, 6 status)
   awk -F'\t' -v n="$2" -v c="$3" '$1 == n { print $c }' "$WORK/results/$1/summary.tsv" 2> /dev/null
@@ -229,6 +254,8 @@ for size in "${SIZES[@]}"; do
   echo "  quintor full / EOS-only wall:            $(ratio "$(field "$size" quintor-full 3)" "$(field "$size" quintor-eos 3)")"
   echo "  quintor EOS-only peak / matrix bytes:    $(ratio "$(field "$size" quintor-eos 5)" "$matrix_mb")"
   echo "  quintor full peak / matrix bytes:        $(ratio "$(field "$size" quintor-full 5)" "$matrix_mb")"
+  echo "  quintor VCF full / plink2 --vcf --fst wall: $(ratio "$(field "$size" quintor-vcf-full 3)" "$(field "$size" plink2-vcf-fst 3)")"
+  echo "  quintor VCF full / plink2 --vcf --fst peak: $(ratio "$(field "$size" quintor-vcf-full 5)" "$(field "$size" plink2-vcf-fst 5)")"
 done
 echo "series of 200 files: quintor full / cat $(ratio "$(field series quintor-series-full 3)" "$(field series cat-series 3)")," \
      "EOS-only / cat $(ratio "$(field series quintor-series-eos 3)" "$(field series cat-series 3)")," \

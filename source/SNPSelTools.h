@@ -221,6 +221,33 @@ bool readFastaAlternating(const bool &save, const bool &nogaps, const std::strin
 // first name read for it).
 typedef std::unordered_map<double, std::string> RsidMap;
 
+// The major and minor nucleotide of a site from the counts of A, C, G, T and
+// any other character over n samples: the major is the first most frequent
+// (N when another character is); the minor is N when no second nucleotide
+// occurs (or the major is N), else the first least frequent nucleotide that
+// occurs, so that a tie for the highest count makes the minor equal the major.
+void majorMinorNucleotide(const int32_t counts[5], int32_t n, char &major, char &minor);
+
+// Codes nucleotide texts (one per sample, populations in order, all of a
+// population equally long, the other population no longer than `refpop`) as
+// 0/1 rows: 1 where the character is the minor nucleotide of the reference
+// population's site (the site of the same index when it has the column's
+// position, else the first site at that position). Sites whose reference major is N are
+// dropped, in the other population at the first column of equal position.
+// `snpositions` holds one position per site on entry, the kept ones after.
+void codeNucleotideHaplotypes(const std::vector<std::string> &sequences,
+                              const std::vector<int> &samplesizes, int refpop,
+                              std::vector<std::vector<double>> &snpositions,
+                              HaplotypeMatrix &data, std::vector<std::vector<double>> &snpfreqs);
+
+// The longest sequence text a reader accepts for one sample.
+constexpr size_t longestSequenceText = 2147483646;
+
+// Inside a reader's catch-all handler: prints what the caught exception
+// gives (an overflow error's own text, "An exception occurred when reading "
+// + `name`, or "Unexpected problem occurred when reading " + `otherName`).
+void reportReadingException(const std::string &name, const std::string &otherName);
+
 // Phased HapMap: one file whose sample columns are split in halves, or with
 // onePopPerFile one file per population. Cells are 1 where the allele is the
 // reference population's minor nucleotide. False when a file cannot be

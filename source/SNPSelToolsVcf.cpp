@@ -1,8 +1,339 @@
-// SNPSelTools: the phased VCF reader (not built yet: every call fails softly).
+// SNPSelTools: the phased VCF reader. Two files, one population each, with
+// GT genotypes "a|b" only. A data line is one site: its cells go straight
+// into the haplotype matrix, two rows per individual (haplotype 1, then 2).
 #include "SNPSelTools.h"
 
-bool readVCFPhased(const std::string &, const std::string &, const std::string &,
-                   std::vector<int> &, HaplotypeMatrix &, std::vector<std::vector<double>> &,
-                   std::vector<std::vector<double>> &, int &) {
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <iostream>
+
+namespace {
+
+// A file read in large blocks, line by line.
+struct VcfInput {
+    std::ifstream stream;
+    std::string name;
+    std::vector<char> buffer;
+    size_t begin = 0, end = 0;   // unread bytes of the buffer
+    bool exhausted = false;      // the stream has given everything
+    long long lineNumber = 0;
+};
+
+// The next line, without its line feed, as [text, text + length); false at
+// the end of the file.
+bool nextLine(VcfInput &in, const char *&text, size_t &length) {
+    for (;;) {
+        const char *start = in.buffer.data() + in.begin;
+        const void *feed = std::memchr(start, '\n', in.end - in.begin);
+        if (feed) {
+            text = start;
+            length = static_cast<size_t>(static_cast<const char *>(feed) - start);
+            in.begin += length + 1;
+            ++in.lineNumber;
+            return true;
+        }
+        if (in.exhausted) {
+            if (in.begin == in.end) return false;
+            text = start;
+            length = in.end - in.begin;
+            in.begin = in.end;
+            ++in.lineNumber;
+            return true;
+        }
+        // Move the partial line to the front and read more behind it.
+        const size_t kept = in.end - in.begin;
+        std::memmove(in.buffer.data(), start, kept);
+        in.begin = 0;
+        in.end = kept;
+        if (in.buffer.size() - kept < (size_t(1) << 19)) in.buffer.resize(in.buffer.size() * 2);
+        in.stream.read(in.buffer.data() + kept, static_cast<std::streamsize>(in.buffer.size() - kept));
+        in.end += static_cast<size_t>(in.stream.gcount());
+        if (in.stream.gcount() == 0) in.exhausted = true;
+    }
+}
+
+inline bool isSeparator(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+inline bool isLeadingBlank(char c) { return c == ' ' || c == '\f' || c == '\n' || c == '\r' || c == '\t' || c == '\v'; }
+
+// One column of a line: [begin, end).
+struct Column {
+    const char *begin;
+    const char *end;
+    size_t size() const { return static_cast<size_t>(end - begin); }
+    std::string text() const { return std::string(begin, end); }
+};
+
+// Splits the line into its columns (separated by blanks, tabs, carriage
+// returns), reusing `columns`: all of them, or the first `limit`. Returns
+// where the rest of the line begins.
+const char *splitColumns(const char *text, size_t length, std::vector<Column> &columns,
+                         size_t limit = SIZE_MAX) {
+    columns.clear();
+    const char *p = text, *stop = text + length;
+    while (columns.size() < limit) {
+        while (p < stop && isSeparator(*p)) ++p;
+        if (p == stop) break;
+        const char *begin = p;
+        while (p < stop && !isSeparator(*p)) ++p;
+        columns.push_back(Column{begin, p});
+    }
+    return p;
+}
+
+// Codes the genotype columns [p, stop) when they are exactly `samples`
+// columns of the form a|b; false otherwise (nothing is reported).
+bool codeGenotypes(const char *p, const char *stop, size_t samples, char coded, char *cells,
+                   size_t &ones) {
+    ones = 0;
+    for (size_t k = 0; k < samples; ++k) {
+        while (p < stop && isSeparator(*p)) ++p;
+        if (stop - p < 3 || p[1] != '|' || isSeparator(p[0]) || isSeparator(p[2]) ||
+            (stop - p > 3 && !isSeparator(p[3])))
+            return false;
+        const char a = p[0] == coded, b = p[2] == coded;
+        cells[2 * k] = a;
+        cells[2 * k + 1] = b;
+        ones += static_cast<size_t>(a) + static_cast<size_t>(b);
+        p += 3;
+    }
+    while (p < stop && isSeparator(*p)) ++p;
+    return p == stop;
+}
+
+// Trims the start of the line; false when it is then empty.
+bool trimLine(const char *&text, size_t &length) {
+    while (length > 0 && isLeadingBlank(*text)) {
+        ++text;
+        --length;
+    }
+    return length > 0;
+}
+
+std::string upperCase(const Column &column) {
+    std::string text = column.text();
+    for (char &c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+[[noreturn]] void rejectVcf(const std::string &message) {
+    std::cout << message << std::endl;
+    errorExit(0, message);
+}
+
+[[noreturn]] void rejectLine(const VcfInput &in, const std::string &reason) {
+    rejectVcf("ERROR: Bad VCF-Quintor format in file " + in.name + " line " +
+              toString<long long>(in.lineNumber) + ": " + reason + "\n");
+}
+
+bool openVcf(const std::string &path, VcfInput &in) {
+    if (!openInputFile(path, in.name, in.stream, false)) {
+        std::cout << "\nERROR: can not find input file " << in.name << "\n" << std::endl;
+        return false;
+    }
+    in.buffer.assign(size_t(1) << 20, '\0');
+    return true;
+}
+
+// Reads up to the header line and returns its number of samples, or -1 when
+// the file ends first. `second` selects the second file's message texts.
+long long readVcfHeader(VcfInput &in, bool second, std::vector<Column> &columns) {
+    const char *text;
+    size_t length;
+    for (;;) {
+        if (!nextLine(in, text, length)) return -1;
+        if (!trimLine(text, length)) continue;
+        if (length >= 2 && text[0] == '#' && text[1] == '#') continue;
+        break;
+    }
+    splitColumns(text, length, columns);
+    if (columns[0].text() != "#CHROM")
+        rejectVcf(second ? "ERROR #CHROM header tag lacking: Bad VCF format in file " + in.name + "\n"
+                         : "ERROR #CHROM header tag lacking: " + columns[0].text() +
+                               ". Bad VCF format in file " + in.name + "\n");
+    if (columns.size() < 9 || columns[8].text() != "FORMAT")
+        rejectVcf("ERROR FORMAT header tag lacking: Bad VCF format in file " + in.name + "\n");
+    if (columns.size() < 10) rejectLine(in, "the header names no sample");
+    return static_cast<long long>(columns.size()) - 9;
+}
+
+// What the two files share while they are read.
+struct VcfSites {
+    std::vector<double> positions;     // file 1's, in line order
+    std::string refs;                  // file 1's REF texts, one after the other
+    std::vector<size_t> refEnds;       // end of each REF text in `refs`
+    std::vector<unsigned char> refDiffers; // REF of file 2 is another text
+    int32_t chromosome = 0;
+};
+
+// Reads the data lines of one file as population p: rows [firstRow,
+// firstRow + 2 * samples) get one cell per site, 1 where the allele is the
+// population's coded allele of the site ('1', or '0' where `codeZero`
+// says so). With `checked` false the file has been read before and only
+// the cells are filled again.
+void readVcfSites(VcfInput &in, size_t p, long long samples, size_t firstRow, VcfSites &sites,
+                  const std::vector<unsigned char> &codeZero, bool checked,
+                  HaplotypeMatrix &data, std::vector<double> &freqs,
+                  std::vector<Column> &columns, const std::string &file1) {
+    const size_t rows = static_cast<size_t>(2 * samples);
+    const size_t expected = static_cast<size_t>(samples) + 9;
+    std::vector<char> cells(rows);
+    const char *text;
+    size_t length;
+    size_t site = 0;
+    while (nextLine(in, text, length)) {
+        if (!trimLine(text, length) || text[0] == '#') continue;
+        // The usual line: nine columns, then well-formed genotypes that are
+        // coded as they are found; any other line is split whole and checked.
+        const char coded = !codeZero.empty() && site < codeZero.size() && codeZero[site] ? '0' : '1';
+        size_t ones = 0;
+        const char *rest = splitColumns(text, length, columns, 9);
+        const bool usual = codeGenotypes(rest, text + length, static_cast<size_t>(samples), coded,
+                                         cells.data(), ones);
+        if (!usual) {
+            QUINTOR_CHECK(checked);
+            splitColumns(text, length, columns);
+        }
+        if (checked) {
+            if (!usual && columns.size() != expected)
+                rejectLine(in, "the line has " + toString<size_t>(columns.size()) +
+                                   " columns, the header " + toString<size_t>(expected));
+            const int32_t chromosome = textToInt(columns[0].text().c_str());
+            if (p == 0 && site == 0) sites.chromosome = chromosome;
+            if (chromosome != sites.chromosome)
+                rejectVcf(p == 0 ? "ERROR there is more than one chromosome in the file: Bad "
+                                   "VCF-Quintor format in file " + in.name + "\n"
+                                 : "ERROR there are different chromosomes in file: " + file1 +
+                                       " and file " + in.name + ". Bad VCF-Quintor format.\n");
+            const double position = std::atof(columns[1].text().c_str());
+            if (!std::isfinite(position))
+                rejectLine(in, "the position " + columns[1].text() + " is not a finite number");
+            const std::string ref = upperCase(columns[3]);
+            if (p == 0) {
+                if (sites.positions.size() >= longestSequenceText)
+                    rejectVcf("ERROR: There is an excessive number of SNPs in file " + in.name + "\n");
+                sites.positions.push_back(position);
+                sites.refs += ref;
+                sites.refEnds.push_back(sites.refs.size());
+            } else {
+                if (site >= sites.positions.size())
+                    rejectLine(in, "the file has more SNPs than " + file1 + " (" +
+                                       toString<size_t>(sites.positions.size()) + ")");
+                if (position != sites.positions[site])
+                    rejectLine(in, "the position " + columns[1].text() + " is not " +
+                                       toString<double>(sites.positions[site]) +
+                                       ", the position of the same SNP in " + file1);
+                const size_t from = site == 0 ? 0 : sites.refEnds[site - 1];
+                sites.refDiffers.push_back(
+                    sites.refs.compare(from, sites.refEnds[site] - from, ref) != 0);
+            }
+            if (upperCase(columns[8]) != "GT")
+                rejectLine(in, "the FORMAT is " + columns[8].text() + ", only GT is read");
+            // The REF of this line decides the coding of population 1's cells.
+            const char now = !codeZero.empty() && codeZero[site] ? '0' : '1';
+            if (usual && now != coded)
+                codeGenotypes(rest, text + length, static_cast<size_t>(samples), now, cells.data(),
+                              ones);
+            for (size_t k = 0; !usual && k < static_cast<size_t>(samples); ++k) {
+                const Column &genotype = columns[9 + k];
+                if (genotype.size() != 3 || genotype.begin[1] != '|')
+                    rejectLine(in, "the genotype " + genotype.text() + " of sample " +
+                                       toString<size_t>(k + 1) +
+                                       " is not two phased alleles of one character each");
+            }
+            // Every genotype is well formed: the whole line is.
+            QUINTOR_CHECK(usual);
+        }
+        appendSite(data, firstRow, cells.data(), rows);
+        freqs.push_back(static_cast<double>(ones) / static_cast<double>(rows));
+        ++site;
+    }
+    if (checked && p == 1 && site != sites.positions.size())
+        rejectLine(in, "the file has fewer SNPs (" + toString<size_t>(site) + ") than " + file1 +
+                           " (" + toString<size_t>(sites.positions.size()) + ")");
+}
+
+} // namespace
+
+bool readVCFPhased(const std::string &path, const std::string &file1, const std::string &file2,
+                   std::vector<int> &samplesizes, HaplotypeMatrix &data,
+                   std::vector<std::vector<double>> &snpfreqs,
+                   std::vector<std::vector<double>> &snpositions, int &refpop) {
+    try {
+        if (file1 == file2) {
+            std::cout << "\nERROR: same two files under VCF format: " << file1 << " and " << file2
+                      << "\n" << std::endl;
+            return false;
+        }
+        if (samplesizes.size() < 2) samplesizes.resize(2);
+        snpfreqs.resize(2);
+        snpositions.resize(2);
+        data.clear();
+        std::vector<Column> columns;
+        VcfSites sites;
+        const std::vector<unsigned char> noZero;
+
+        VcfInput in1;
+        in1.name = file1;
+        if (!openVcf(path, in1)) return false;
+        const long long n0 = readVcfHeader(in1, false, columns);
+        if (n0 < 0) return false;
+        samplesizes[0] = static_cast<int>(n0);
+        snpfreqs[0].clear();
+        readVcfSites(in1, 0, n0, 0, sites, noZero, true, data, snpfreqs[0], columns, file1);
+        in1.stream.close();
+        std::cout << "\nFile " << file1 << " was read" << std::endl;
+
+        VcfInput in2;
+        in2.name = file2;
+        if (!openVcf(path, in2)) return false;
+        const long long n1 = readVcfHeader(in2, true, columns);
+        if (n1 < 0) return false;
+        samplesizes[1] = static_cast<int>(n1);
+        if (n0 != n1) refpop = n0 < n1 ? 1 : 0;
+        // The non-reference population codes allele 0 where the REF texts
+        // differ; when that is population 1, each line's REF is compared
+        // before its cells are coded.
+        snpfreqs[1].clear();
+        readVcfSites(in2, 1, n1, static_cast<size_t>(2 * n0), sites,
+                     refpop == 0 ? sites.refDiffers : noZero, true, data, snpfreqs[1], columns,
+                     file1);
+        in2.stream.close();
+        std::cout << "\nFile " << file2 << " was read" << std::endl;
+
+        // Population 0 was coded before file 2's REF texts were known: when it
+        // is not the reference and some REF differs, both files are coded again.
+        bool differs = false;
+        for (unsigned char d : sites.refDiffers) differs = differs || d;
+        if (refpop == 1 && differs) {
+            data.clear();
+            snpfreqs[0].clear();
+            snpfreqs[1].clear();
+            VcfInput again1, again2;
+            again1.name = file1;
+            again2.name = file2;
+            if (!openVcf(path, again1) || readVcfHeader(again1, false, columns) != n0) return false;
+            readVcfSites(again1, 0, n0, 0, sites, sites.refDiffers, false, data, snpfreqs[0],
+                         columns, file1);
+            if (!openVcf(path, again2) || readVcfHeader(again2, true, columns) != n1) return false;
+            readVcfSites(again2, 1, n1, static_cast<size_t>(2 * n0), sites, noZero, false, data,
+                         snpfreqs[1], columns, file1);
+        }
+
+        const size_t S = sites.positions.size();
+        std::cout << "\nBegin to parse data\n" << std::endl;
+        std::cout << "\n Number of SNPs is " << S << std::endl;
+        snpositions[0] = sites.positions;
+        snpositions[1].swap(sites.positions);
+        std::cout << "\n Sample sizes are " << n0 << " and " << n1 << std::endl;
+        std::cout << "\nParsed pop " << 1 << std::endl;
+        std::cout << "\nParsed pop " << 2 << std::endl;
+        samplesizes[0] = static_cast<int>(2 * n0);
+        samplesizes[1] = static_cast<int>(2 * n1);
+        return true;
+    } catch (...) {
+        reportReadingException(file1, file2);
+    }
     return false;
 }

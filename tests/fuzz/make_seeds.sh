@@ -8,12 +8,15 @@
 #         subset files, and a header without sequence text
 #   BS, GP  the BS and genepop files of the end-to-end cases
 #   PL, PL2 plink map and ped pairs (the scrm pair cut to its first 24 SNPs)
+#   HM, FP, VCF  small scrm data in each haplotype format (tests/tools/ms2formats.py;
+#         the VCF pair split with bcftools); HM in one file and in two
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 e2e=tests/data/e2e
 seeds=tests/fuzz/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds/MS" "$seeds/MS2" "$seeds/args" "$seeds/FASTA" "$seeds/BS" "$seeds/GP" "$seeds/PL" "$seeds/PL2"
+mkdir -p "$seeds/MS" "$seeds/MS2" "$seeds/args" "$seeds/FASTA" "$seeds/BS" "$seeds/GP" "$seeds/PL" "$seeds/PL2" \
+  "$seeds/HM" "$seeds/FP" "$seeds/VCF"
 
 cp "$e2e/eos_maf_equal_kept_below_dropped/input/pair.ms" "$seeds/MS/pair.ms"
 cp "$e2e/loop_one_population_block_eos_only/input/single.ms" "$seeds/MS/single.ms"
@@ -81,3 +84,21 @@ pair PL family "$e2e/counts_plink_family_interrupted/input/fam.map" "$e2e/counts
 pair PL table "$e2e/counts_plink_snp_table/input/t.map" "$e2e/counts_plink_snp_table/input/t.ped"
 pair PL2 crlf "$e2e/counts_plink_numeric_crlf_default_name/input/QuintorF.map" \
   "$e2e/counts_plink_numeric_crlf_default_name/input/QuintorF.ped" 24
+# Haplotype formats: two small data sets, the second with unequal populations.
+sep=$'\n%%%%\n'
+for set in "8 4 4 21":a "10 4 6 22":b; do
+  read -r n n1 n2 seed <<< "${set%%:*}"
+  tag=${set#*:}
+  scrm "$n" 1 -t 8 -r 2 10000 -I 2 "$n1" "$n2" 0.5 -p 10 -seed "$seed" > "$work/$tag.ms"
+  python3 tests/tools/ms2formats.py "$work/$tag.ms" "$n1" "$n2" 10000 "$work/$tag"
+  d=$work/$tag
+  { printf '%s' "$sep"; cat "$d/hapmap.txt"; } > "$seeds/HM/one_file_$tag"
+  { printf -- '-singlepopfile\0001\000'; printf '%s' "$sep"
+    awk -v n1="$n1" '{ printf "%s %s", $1, $2; for (i = 3; i < 3 + n1; i++) printf " %s", $i; print "" }' "$d/hapmap.txt"
+    printf '%s' "$sep"
+    awk -v n1="$n1" '{ printf "%s %s", $1, $2; for (i = 3 + n1; i <= NF; i++) printf " %s", $i; print "" }' "$d/hapmap.txt"
+  } > "$seeds/HM/two_files_$tag"
+  { cat "$d/fp1.out"; printf '%s' "$sep"; cat "$d/fp2.out"; } > "$seeds/FP/pair_$tag"
+  { bcftools view --no-version -S "$d/pop1.txt" "$d/all.vcf"; printf '%s' "$sep"
+    bcftools view --no-version -S "$d/pop2.txt" "$d/all.vcf"; } > "$seeds/VCF/pair_$tag"
+done

@@ -38,6 +38,9 @@ target BS    in.bs       -format BS -input in.bs -sample 10 -minwin 7
 target PL    in.map,in.ped -format PL -input in -minwin 7
 target PL2   in.map,in.ped -format PL2 -input in -minwin 7
 target GP    in.gen      -format GP -input in.gen -minwin 7
+target HM    ARGS,a.hm,b.hm -format HM -input a.hm -input2 b.hm -minwin 7
+target FP    fp1.out,fp2.out -format FP -input fp1.out -input2 fp2.out -minwin 7
+target VCF   a.vcf,b.vcf -format VCF -input a.vcf -input2 b.vcf -minwin 7
 
 seconds=${1:-}
 if ! [[ $seconds =~ ^[0-9]+$ ]]; then
