@@ -381,7 +381,13 @@ bool openInputFile(const std::string &prefix, const std::string &name, std::ifst
 }
 
 bool nextDataLine(std::istream &stream, std::string &line) {
+    long long lineNumber = 0;
+    return nextDataLine(stream, line, lineNumber);
+}
+
+bool nextDataLine(std::istream &stream, std::string &line, long long &lineNumber) {
     while (std::getline(stream, line)) {
+        ++lineNumber;
         trimLeading(line, readerBlanks);
         if (line.empty() || line.compare(0, commentPrefix.size(), commentPrefix) == 0) continue;
         return true;

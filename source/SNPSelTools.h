@@ -157,6 +157,8 @@ bool openInputFile(const std::string &prefix, const std::string &name,
 // Reads the next data line of a reader's input: trimmed at its start, neither
 // empty nor a comment. Returns false at the end of the input.
 bool nextDataLine(std::istream &stream, std::string &line);
+// The same, counting in `lineNumber` every line read.
+bool nextDataLine(std::istream &stream, std::string &line, long long &lineNumber);
 
 // ---------------------------------------------------------------------------
 // MS readers (SNPSelToolsMS.cpp)

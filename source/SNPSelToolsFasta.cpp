@@ -61,13 +61,7 @@ bool readFastaText(const std::string &path, const std::string &file,
 
     std::string line;
     long long lineNumber = 0;
-    bool found = false;
-    while (!found && std::getline(stream, line)) {
-        ++lineNumber;
-        trimLeading(line, readerBlanks);
-        found = !line.empty() && line.compare(0, commentPrefix.size(), commentPrefix) != 0;
-    }
-    if (!found || stream.eof()) return false;
+    if (!nextDataLine(stream, line, lineNumber) || stream.eof()) return false;
     if (line[0] != '>') {
         std::cout << "\nEmpty file or wrong format when reading fasta " << fullName << "\n"
                   << std::endl;

@@ -28,13 +28,7 @@ bool readGenepop(const std::string &path, const std::string &file, std::vector<i
     locnames.clear();
     std::string line;
     long long lineNumber = 0;
-    bool titleFound = false;
-    while (!titleFound && std::getline(stream, line)) {
-        ++lineNumber;
-        trimLeading(line, readerBlanks);
-        titleFound = !line.empty() && line.compare(0, commentPrefix.size(), commentPrefix) != 0;
-    }
-    if (!titleFound || stream.eof()) return false;
+    if (!nextDataLine(stream, line, lineNumber) || stream.eof()) return false;
     samplesizes.clear();
 
     const std::string where = " in file " + file + " at line ";
@@ -45,10 +39,7 @@ bool readGenepop(const std::string &path, const std::string &file, std::vector<i
     long long firstIndividualLine = 0;
     // The individuals' allele codes, row after row, 2 per locus.
     std::vector<uint32_t> datamatrix;
-    while (std::getline(stream, line)) {
-        ++lineNumber;
-        trimLeading(line, readerBlanks);
-        if (line.empty() || line.compare(0, commentPrefix.size(), commentPrefix) == 0) continue;
+    while (nextDataLine(stream, line, lineNumber)) {
         if (numpopulations == 0) {
             const std::vector<std::string> pieces = splitOnChar(line, ',');
             if (pieces.size() != 1) locnames.insert(locnames.end(), pieces.begin(), pieces.end());

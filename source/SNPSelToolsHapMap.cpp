@@ -182,14 +182,8 @@ bool readHapMapFile(std::istream &in, HapMapFile &file, int32_t minimumSamples,
                     RsidMap &rsidMap) {
     std::string line;
     long long lineNumber = 0;
-    bool header = false;
-    while (!header && std::getline(in, line)) {
-        ++lineNumber;
-        trimLeading(line, readerBlanks);
-        header = !line.empty() && line.compare(0, commentPrefix.size(), commentPrefix) != 0;
-    }
     // No header, or a header that ends the file: nothing to read.
-    if (!header || in.eof()) return false;
+    if (!nextDataLine(in, line, lineNumber) || in.eof()) return false;
     const long long fields = static_cast<long long>(splitOnWhitespace(line).size());
     if (fields - 2 < minimumSamples)
         return badLayout(file, lineNumber,
@@ -200,10 +194,7 @@ bool readHapMapFile(std::istream &in, HapMapFile &file, int32_t minimumSamples,
     const size_t first = sequences.size();
     sequences.resize(first + static_cast<size_t>(file.samples));
 
-    while (std::getline(in, line)) {
-        ++lineNumber;
-        trimLeading(line, readerBlanks);
-        if (line.empty() || line.compare(0, commentPrefix.size(), commentPrefix) == 0) continue;
+    while (nextDataLine(in, line, lineNumber)) {
         for (char &c : line) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         const std::vector<std::string> words = splitOnWhitespace(line);
         if (words.size() < 2) return badLayout(file, lineNumber, "the SNP has no position");

@@ -65,7 +65,7 @@ bool readHaplotypeInput(Settings &s, RunContext &context, RunResults &results, i
         paired = s.onepopbyfile;
         read = readHapMapPhased(s.path, s.input1, s.input2, s.onepopbyfile, a.samplesizes, a.data,
                                 a.snpfreqs, a.snpositions,
-                                results.rsidMaps[static_cast<size_t>(run)], a.refpop);
+                                results.rsidMaps[run], a.refpop);
         break;
     case FormatCode::FP:
         tail = " under fastPhase format\n";
