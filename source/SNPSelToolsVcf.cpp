@@ -82,12 +82,34 @@ const char *splitColumns(const char *text, size_t length, std::vector<Column> &c
     return p;
 }
 
+// The position column as the C library's atof reads it; an integer of up
+// to 15 digits, the usual case, is exact in a double and read directly.
+double positionValue(const Column &column) {
+    if (column.size() == 0 || column.size() > 15) return std::atof(column.text().c_str());
+    uint64_t value = 0;
+    for (const char *c = column.begin; c < column.end; ++c) {
+        const unsigned digit = static_cast<unsigned char>(*c - '0');
+        if (digit > 9) return std::atof(column.text().c_str());
+        value = value * 10 + digit;
+    }
+    return static_cast<double>(value);
+}
+
 // Codes the genotype columns [p, stop) when they are exactly `samples`
 // columns of the form a|b; false otherwise (nothing is reported).
 bool codeGenotypes(const char *p, const char *stop, size_t samples, char coded, char *cells,
                    size_t &ones) {
     ones = 0;
-    for (size_t k = 0; k < samples; ++k) {
+    size_t k = 0;
+    // The usual layout first: "a|b" and a single tab, four bytes a sample.
+    for (; k + 1 < samples && stop - p >= 4; ++k, p += 4) {
+        if (p[1] != '|' || p[3] != '\t' || isSeparator(p[0]) || isSeparator(p[2])) break;
+        const char a = p[0] == coded, b = p[2] == coded;
+        cells[2 * k] = a;
+        cells[2 * k + 1] = b;
+        ones += static_cast<size_t>(a) + static_cast<size_t>(b);
+    }
+    for (; k < samples; ++k) {
         while (p < stop && isSeparator(*p)) ++p;
         if (stop - p < 3 || p[1] != '|' || isSeparator(p[0]) || isSeparator(p[2]) ||
             (stop - p > 3 && !isSeparator(p[3])))
@@ -206,7 +228,7 @@ void readVcfSites(VcfInput &in, size_t p, long long samples, size_t firstRow, Vc
                                    "VCF-Quintor format in file " + in.name + "\n"
                                  : "ERROR there are different chromosomes in file: " + file1 +
                                        " and file " + in.name + ". Bad VCF-Quintor format.\n");
-            const double position = std::atof(columns[1].text().c_str());
+            const double position = positionValue(columns[1]);
             if (!std::isfinite(position))
                 rejectLine(in, "the position " + columns[1].text() + " is not a finite number");
             const std::string ref = upperCase(columns[3]);
@@ -228,7 +250,9 @@ void readVcfSites(VcfInput &in, size_t p, long long samples, size_t firstRow, Vc
                 sites.refDiffers.push_back(
                     sites.refs.compare(from, sites.refEnds[site] - from, ref) != 0);
             }
-            if (upperCase(columns[8]) != "GT")
+            const Column &format = columns[8];
+            if (format.size() != 2 || std::toupper(static_cast<unsigned char>(format.begin[0])) != 'G' ||
+                std::toupper(static_cast<unsigned char>(format.begin[1])) != 'T')
                 rejectLine(in, "the FORMAT is " + columns[8].text() + ", only GT is read");
             // The REF of this line decides the coding of population 1's cells.
             const char now = !codeZero.empty() && codeZero[site] ? '0' : '1';

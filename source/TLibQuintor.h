@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <limits>
 #include <fstream>
@@ -214,7 +215,17 @@ inline void appendSite(HaplotypeMatrix &matrix, size_t firstRow, const char *cel
         HaplotypeSlice &slice = matrix.slices[i];
         QUINTOR_CHECK(slice.firstRow == firstRow + done && done + slice.rows <= rows);
         uint64_t word = 0;
-        for (size_t b = 0; b < slice.rows; ++b)
+        size_t b = 0;
+        // Eight cells at a time: the high bit of each non-zero byte, then
+        // the eight high bits gathered into one byte, cell b at bit b.
+        for (; b + 8 <= slice.rows; b += 8) {
+            uint64_t chunk;
+            std::memcpy(&chunk, cells + done + b, 8);
+            const uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+            const uint64_t nonZero = (((chunk & low7) + low7) | chunk) & ~low7;
+            word |= (((nonZero >> 7) * 0x0102040810204080ull) >> 56) << b;
+        }
+        for (; b < slice.rows; ++b)
             word |= static_cast<uint64_t>(cells[done + b] != 0) << b;
         slice.sites.push_back(word);
         done += slice.rows;
