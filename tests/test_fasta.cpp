@@ -19,15 +19,8 @@ std::string dos(const std::string &text) {
     return out;
 }
 
-class FastaReaders : public ScratchFolderTest {
+class FastaReaders : public HaplotypeReaderTest {
 protected:
-    void SetUp() override {
-        ScratchFolderTest::SetUp();
-        GTEST_FLAG_SET(death_test_style, "fast");
-    }
-    std::vector<int> sizes;
-    HaplotypeMatrix data;
-    std::vector<std::vector<double>> freqs, positions;
     int refpop = -1;
 };
 

@@ -17,15 +17,8 @@ namespace {
 typedef std::vector<std::string> Rows;
 typedef std::vector<double> Values;
 
-class HaplotypeReaders : public ScratchFolderTest {
+class HaplotypeReaders : public HaplotypeReaderTest {
 protected:
-    void SetUp() override {
-        ScratchFolderTest::SetUp();
-        GTEST_FLAG_SET(death_test_style, "fast");
-    }
-    std::vector<int> sizes;
-    HaplotypeMatrix data;
-    std::vector<std::vector<double>> freqs, positions;
     RsidMap names;
     int refpop = 0;
 

@@ -112,4 +112,16 @@ private:
     std::optional<ScratchFolder> folder_;
 };
 
+// What a haplotype reader fills, in a scratch folder; death tests fork fast.
+class HaplotypeReaderTest : public ScratchFolderTest {
+protected:
+    void SetUp() override {
+        ScratchFolderTest::SetUp();
+        GTEST_FLAG_SET(death_test_style, "fast");
+    }
+    std::vector<int> sizes;
+    HaplotypeMatrix data;
+    std::vector<std::vector<double>> freqs, positions;
+};
+
 #endif
