@@ -6,6 +6,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
 #include <iostream>
@@ -27,15 +28,18 @@ void errorExit(int code, const std::string &message) {
     std::exit(failureStatus(code));
 }
 
+void fatalError(int code, const std::string &message) {
+    std::cout << message << std::endl;
+    errorExit(code, message);
+}
+
 void writeLogFile(int code, const std::string &message, bool fatal) {
     if (fatal) errorExit(code, message);
     if (!writeMessageToFile(code, message, "Quintor.log", false)) failedWrite("Quintor.log");
 }
 
 void failedWrite(const std::string &name) {
-    const std::string message = unwritableFileMessage(name);
-    std::cout << message << std::endl;
-    errorExit(1, message);
+    fatalError(1, unwritableFileMessage(name));
 }
 
 // ---------------------------------------------------------------------------
@@ -175,8 +179,7 @@ void parseArguments(int argc, char *argv[], Settings &s, bool &oldSweep, bool &v
     if (!allInRange) {
         const std::string message = "\nQuintor CONSOLE ARGUMENT ERROR: Check argument " +
                                     toString<int>(badPosition / 2) + ".\n";
-        std::cout << message << std::endl;
-        errorExit(badPosition, message);
+        fatalError(badPosition, message);
     }
 }
 
@@ -322,6 +325,45 @@ int32_t textToInt(const char *text) {
     return static_cast<int32_t>(value);
 }
 
+bool LineReader::next(const char *&begin, const char *&end) {
+    size_t scanned = 0;
+    for (;;) {
+        const char *base = buffer.data();
+        const void *feed = std::memchr(base + start + scanned, '\n', filled - start - scanned);
+        if (feed != nullptr || (inputEnded && start < filled)) {
+            begin = base + start;
+            end = feed != nullptr ? static_cast<const char *>(feed) : base + filled;
+            start = static_cast<size_t>(end - base) + (feed != nullptr ? 1 : 0);
+            ++lineNumber;
+            return true;
+        }
+        if (inputEnded) return false;
+        // Keep the part of a line read so far at the front, then read on.
+        scanned = filled - start;
+        std::memmove(buffer.data(), buffer.data() + start, scanned);
+        filled = scanned;
+        start = 0;
+        if (filled + 1 >= buffer.size()) buffer.resize(buffer.size() + buffer.size() / 2);
+        in.read(buffer.data() + filled, static_cast<std::streamsize>(buffer.size() - 1 - filled));
+        const std::streamsize got = in.gcount();
+        filled += static_cast<size_t>(got);
+        buffer[filled] = '\0';
+        inputEnded = !in;
+    }
+}
+
+bool LineReader::nextData(const char *&begin, const char *&end) {
+    while (next(begin, end)) {
+        while (begin != end && readerBlanks.find(*begin) != std::string::npos) ++begin;
+        if (begin == end ||
+            (static_cast<size_t>(end - begin) >= commentPrefix.size() &&
+             std::equal(commentPrefix.begin(), commentPrefix.end(), begin)))
+            continue;
+        return true;
+    }
+    return false;
+}
+
 int32_t findElementInSorted(const std::vector<double> &values, const int32_t &index,
                             const std::vector<double> &sorted) {
     if (values.empty() || sorted.empty() || index < 0 ||
@@ -393,9 +435,4 @@ bool nextDataLine(std::istream &stream, std::string &line, long long &lineNumber
         return true;
     }
     return false;
-}
-
-void rejectInput(int code, const std::string &message) {
-    std::cout << message << std::endl;
-    errorExit(code, message);
 }

@@ -62,6 +62,10 @@ struct Settings {
 // the process as failedWrite does.
 void writeLogFile(int code, const std::string &message, bool fatal);
 
+// Prints a fatal error's message with a line end, then ends the process
+// through errorExit.
+[[noreturn]] void fatalError(int code, const std::string &message);
+
 // A file of results or logs could not be opened, written or closed: prints
 // the message naming it and ends the process with status 1.
 [[noreturn]] void failedWrite(const std::string &name);
@@ -145,6 +149,27 @@ void eraseIndices(Container &container, const std::vector<int32_t> &indices) {
 // nearest bound. Every integer read from the command line or a file goes
 // through it.
 int32_t textToInt(const char *text);
+
+// Reads a file line by line in large blocks, handing out each line in
+// place, without its line feed (a last line without one included). The byte
+// after a line is its line feed or a NUL, so a number at the end of a line
+// can be converted in place.
+struct LineReader {
+    std::istream &in;
+    std::vector<char> buffer = std::vector<char>(size_t(1) << 20);
+    size_t start = 0;   // first byte of the next line
+    size_t filled = 0;  // bytes of the buffer holding input
+    bool inputEnded = false;
+    long long lineNumber = 0;
+
+    explicit LineReader(std::istream &stream) : in(stream) {}
+
+    // [begin, end): the next line, valid until the next call. False at the
+    // end of the input.
+    bool next(const char *&begin, const char *&end);
+    // The next data line: trimmed at its start, neither empty nor a comment.
+    bool nextData(const char *&begin, const char *&end);
+};
 
 int32_t findElementInSorted(const std::vector<double> &values, const int32_t &index,
                             const std::vector<double> &sorted);
@@ -307,10 +332,6 @@ struct AlleleCountTables {
 
 // The major-count mark of a locus with too many missing allele copies.
 constexpr float tooManyMissing = -99.0f;
-
-// Prints a reader's format error with a line end and ends the process
-// through errorExit.
-[[noreturn]] void rejectInput(int code, const std::string &message);
 
 // Reads a BayeScan-style count file: "[loci]=N", "[populations]=M", then M
 // "[pop]" blocks of N lines "locus n K count1 .. countK". Returns false when

@@ -55,14 +55,14 @@ bool readBS(const std::string &path, const std::string &file, int &numpops,
     int32_t numloci = 0;
     if (!readCountLine(stream, numloci)) return false;
     if (numloci == INT_MAX)
-        rejectInput(0, "ERROR: There is an excessive number of loci in file " + file + "\n");
+        fatalError(0, "ERROR: There is an excessive number of loci in file " + file + "\n");
     if (numloci < 0)
-        rejectInput(1, "ERROR reading BScan format: Number of loci is " + toString<int>(numloci) +
+        fatalError(1, "ERROR reading BScan format: Number of loci is " + toString<int>(numloci) +
                            " but cannot be negative\n");
     int32_t numpopulations = 0;
     if (!readCountLine(stream, numpopulations)) return false;
     if (numpopulations != numpops)
-        rejectInput(1, "ERROR reading BScan format: Number of populations is " +
+        fatalError(1, "ERROR reading BScan format: Number of populations is " +
                            toString<int>(numpopulations) + " but should be " +
                            toString<int>(numpops) + "\n");
 
@@ -90,14 +90,14 @@ bool readBS(const std::string &path, const std::string &file, int &numpops,
             std::getline(stream, line);
             const std::vector<std::string> fields = splitOnWhitespace(line);
             if (fields.empty())
-                rejectInput(1, "ERROR reading BScan format in loci " + locusPlace(i + 1, b) + "\n");
+                fatalError(1, "ERROR reading BScan format in loci " + locusPlace(i + 1, b) + "\n");
             if (textToInt(fields[0].c_str()) != i + 1)
-                rejectInput(1, "ERROR reading BScan format: Loci number was " + fields[0] +
+                fatalError(1, "ERROR reading BScan format: Loci number was " + fields[0] +
                                    " should be " + toString<int>(i + 1) + "\n");
             if (b == 0) locnames.push_back(fields[0]);
             const int32_t K = fields.size() >= 3 ? textToInt(fields[2].c_str()) : -1;
             if (K < 0 || fields.size() - 3 < static_cast<size_t>(K))
-                rejectInput(1, "ERROR reading BScan format in loci " + locusPlace(i + 1, b) + "\n");
+                fatalError(1, "ERROR reading BScan format in loci " + locusPlace(i + 1, b) + "\n");
             const int32_t n = textToInt(fields[1].c_str());
             if (&target == &dropped) dropped.clear();
             double total = 0.0;
@@ -105,7 +105,7 @@ bool readBS(const std::string &path, const std::string &file, int &numpops,
             for (int32_t k = 0; k < K; ++k) {
                 const double count = std::atof(fields[3 + static_cast<size_t>(k)].c_str());
                 if (count < 0)
-                    rejectInput(3, "ERROR reading BScan format: Negative allele count " +
+                    fatalError(3, "ERROR reading BScan format: Negative allele count " +
                                        fields[3 + static_cast<size_t>(k)] + " in loci " +
                                        locusPlace(i + 1, b) + "\n");
                 total += count;
@@ -113,13 +113,13 @@ bool readBS(const std::string &path, const std::string &file, int &numpops,
                 major = k == 0 ? target.alleleCounts.back() : std::max(major, target.alleleCounts.back());
             }
             if (total != static_cast<double>(n))
-                rejectInput(3, "ERROR reading BScan format: Total alleles are " +
+                fatalError(3, "ERROR reading BScan format: Total alleles are " +
                                    toString<double>(total) + " should be " + toString<int>(n) + "\n");
             target.closeEntry(major);
         }
     }
     if (blocksRead != numpops)
-        rejectInput(1, "ERROR reading BScan format: Read " + toString<int>(blocksRead) +
+        fatalError(1, "ERROR reading BScan format: Read " + toString<int>(blocksRead) +
                            " populations but should be " + toString<int>(numpops) + "\n");
     while (std::getline(stream, line)) {
     }

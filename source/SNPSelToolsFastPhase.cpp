@@ -73,16 +73,9 @@ bool readFastPhaseFile(const std::string &path, const std::string &name,
     if (individuals == 1)
         return badBlock(name, idLine, "the genotype block holds 1 individual, 2 are needed at least");
     if (sequences[first].size() > longestSequenceText) {
-        const std::string message = "ERROR: There is an excessive number of SNPs in file " + name + "\n";
-        std::cout << message << std::endl;
-        errorExit(0, message);
+        fatalError(0, "ERROR: There is an excessive number of SNPs in file " + name + "\n");
     }
     return true;
-}
-
-[[noreturn]] void rejectFastPhase(const std::string &message) {
-    std::cout << message << std::endl;
-    errorExit(0, message);
 }
 
 } // namespace
@@ -104,14 +97,14 @@ bool readFastPhase(const std::string &path, const std::string &file1, const std:
             const size_t sites = sequences[next].size();
             for (int s = 1; s <= samplesizes[p]; ++s, ++next)
                 if (sequences[next].size() != sites)
-                    rejectFastPhase("ERROR: There are SNPs lacking in sequence " + toString<int>(s) +
+                    fatalError(0, "ERROR: There are SNPs lacking in sequence " + toString<int>(s) +
                                     " from population " + toString<size_t>(p + 1) + "\n");
             snpositions[p].resize(sites);
             for (size_t i = 0; i < sites; ++i) snpositions[p][i] = static_cast<double>(i);
         }
         // Positions are site indices: both files must hold the same sites.
         if (snpositions[0].size() != snpositions[1].size())
-            rejectFastPhase("ERROR: The files " + file1 + " and " + file2 +
+            fatalError(0, "ERROR: The files " + file1 + " and " + file2 +
                             " hold different numbers of SNPs: " +
                             toString<size_t>(snpositions[0].size()) + " and " +
                             toString<size_t>(snpositions[1].size()) + "\n");

@@ -23,12 +23,6 @@ struct FastaRecord {
 // Sequences beyond this length cannot be held as 32-bit column numbers.
 const size_t largestSequence = 2147483646;
 
-// Prints the message and ends the process through errorExit with code 0.
-[[noreturn]] void rejectAlignment(const std::string &message) {
-    std::cout << message << std::endl;
-    errorExit(0, message);
-}
-
 // Drops every carriage return, so that a file with DOS line ends reads as its
 // twin with plain line feeds.
 void dropCarriageReturns(std::string &line) {
@@ -95,7 +89,7 @@ bool readFastaText(const std::string &path, const std::string &file,
     if (!closeRecord()) return false;
 
     if (records[first].sequence.size() > largestSequence)
-        rejectAlignment("ERROR: Sequence too large in file " + file + "\n");
+        fatalError(0, "ERROR: Sequence too large in file " + file + "\n");
     return true;
 }
 
@@ -103,7 +97,7 @@ bool readFastaText(const std::string &path, const std::string &file,
 // process ends with the message.
 void checkAligned(const std::vector<const FastaRecord *> &rows, const std::string &message) {
     for (const FastaRecord *record : rows)
-        if (record->sequence.size() != rows[0]->sequence.size()) rejectAlignment(message);
+        if (record->sequence.size() != rows[0]->sequence.size()) fatalError(0, message);
 }
 
 // The class of each character in a column count: 0 to 3 for the nucleotides

@@ -48,7 +48,7 @@ bool readGenepop(const std::string &path, const std::string &file, std::vector<i
         line = toUpper(line);
         if (holdsPop(line)) {
             if (numpopulations == 2)
-                rejectInput(3, "\nERROR reading genpop format: Only two populations are allowed and found " +
+                fatalError(3, "\nERROR reading genpop format: Only two populations are allowed and found " +
                                    toString<int>(3) + "\n");
             if (numpopulations == 1) {
                 samplesizes.push_back(individuals);
@@ -60,18 +60,18 @@ bool readGenepop(const std::string &path, const std::string &file, std::vector<i
         if (numpopulations == 0) continue;
         const std::vector<std::string> pieces = splitOnChar(line, ',');
         if (pieces.size() != 2)
-            rejectInput(1, "ERROR reading genpop format: When separating loci names word number was " +
+            fatalError(1, "ERROR reading genpop format: When separating loci names word number was " +
                                toString<size_t>(pieces.size()) + " should be 2" + "\n");
         const std::vector<std::string> genotypes = splitOnWhitespace(pieces[1]);
         if (numpopulations == 1 && individuals == 0 && !lociFixed) {
             if (genotypes.size() >= static_cast<size_t>(INT_MAX))
-                rejectInput(0, "ERROR: There is an excessive number of loci in file " + file + "\n");
+                fatalError(0, "ERROR: There is an excessive number of loci in file " + file + "\n");
             numloci = genotypes.size();
             lociFixed = true;
             firstIndividualLine = lineNumber;
         }
         if (genotypes.size() != numloci)
-            rejectInput(1, "ERROR reading genpop format: " + toString<size_t>(genotypes.size()) +
+            fatalError(1, "ERROR reading genpop format: " + toString<size_t>(genotypes.size()) +
                                " genotypes but should be " + toString<size_t>(numloci) + where +
                                toString<long long>(lineNumber) + "\n");
         for (const std::string &token : genotypes) {
@@ -82,11 +82,11 @@ bool readGenepop(const std::string &path, const std::string &file, std::vector<i
         ++individuals;
     }
     if (numpopulations == 0)
-        rejectInput(1, "ERROR reading genpop format: No population line" + where +
+        fatalError(1, "ERROR reading genpop format: No population line" + where +
                            toString<long long>(lineNumber) + " (the end of the file)\n");
     samplesizes.push_back(individuals);
     if (locnames.size() < numloci)
-        rejectInput(1, "ERROR reading genpop format: " + toString<size_t>(locnames.size()) +
+        fatalError(1, "ERROR reading genpop format: " + toString<size_t>(locnames.size()) +
                            " loci names but " + toString<size_t>(numloci) + " loci" + where +
                            toString<long long>(firstIndividualLine) + "\n");
 

@@ -216,10 +216,7 @@ bool readHapMapFile(std::istream &in, HapMapFile &file, int32_t minimumSamples,
         file.siteLines.push_back(lineNumber);
     }
     if (sequences[first].size() > longestSequenceText) {
-        const std::string message =
-            "ERROR: There is an excessive number of SNPs in file " + file.name + "\n";
-        std::cout << message << std::endl;
-        errorExit(0, message);
+        fatalError(0, "ERROR: There is an excessive number of SNPs in file " + file.name + "\n");
     }
     return true;
 }

@@ -66,12 +66,6 @@ bool nextWord(const std::string &line, size_t &from, size_t &begin, size_t &end)
     return true;
 }
 
-// Prints the message and ends the process with the code through errorExit.
-[[noreturn]] void rejectFile(int code, const std::string &message) {
-    std::cout << message << std::endl;
-    errorExit(code, message);
-}
-
 // A segregating-sites line is one whose first word begins with "segsites";
 // simulator command lines and seed lines are not.
 bool isSegsitesLine(const std::string &line) {
@@ -98,7 +92,7 @@ int segsitesCount(const MsInput &in, const std::string &line) {
     size_t from = 0, begin = 0, end = 0;
     nextWord(line, from, begin, end);
     if (!nextWord(line, from, begin, end))
-        rejectFile(1, "ERROR: There is a format problem reading segregating sites in file " +
+        fatalError(1, "ERROR: There is a format problem reading segregating sites in file " +
                           in.fullName + " line " + toString(in.lineNumber) +
                           ": the number of segregating sites is missing\n");
     return textToInt(line.substr(begin, end - begin).c_str());
@@ -287,7 +281,7 @@ void appendRow(const std::string &line, size_t begin, RowPacker &packer, Haploty
 // Ends the process when the file ends before a block's sample lines do.
 [[noreturn]] void rejectTruncatedBlock(int code, const MsInput &in, int sampleLine,
                                        const std::string &pop) {
-    rejectFile(code, "ERROR: In file " + in.fullName + ". The file ends after line " +
+    fatalError(code, "ERROR: In file " + in.fullName + ". The file ends after line " +
                          toString(in.lineNumber) + " before sample " + toString(sampleLine) +
                          " in pop " + pop + "\n");
 }
@@ -298,9 +292,9 @@ void appendRow(const std::string &line, size_t begin, RowPacker &packer, Haploty
 void checkPositions(bool wellFormed, const std::vector<double> &positions, int segsites,
                     const std::string &where) {
     if (!wellFormed)
-        rejectFile(2, "ERROR: There is a format problem reading positions in " + where + "\n");
+        fatalError(2, "ERROR: There is a format problem reading positions in " + where + "\n");
     if (static_cast<long long>(positions.size()) != segsites)
-        rejectFile(3, "ERROR: There is a problem reading positions in " + where +
+        fatalError(3, "ERROR: There is a problem reading positions in " + where +
                           " Expected number of positions " + toString(segsites) +
                           " was different of observed " + toString(positions.size()) + "\n");
 }
@@ -311,7 +305,7 @@ void checkFinitePositions(const MsInput &in, const std::vector<double> &position
                           const std::string &where) {
     for (double x : positions)
         if (!std::isfinite(x))
-            rejectFile(2, "ERROR: There is a format problem reading positions in " + where +
+            fatalError(2, "ERROR: There is a format problem reading positions in " + where +
                               " line " + toString(in.lineNumber) + ": position " + toString(x) +
                               " is not a finite number\n");
 }
@@ -341,7 +335,7 @@ void readTwoSampleGroup(MsInput &in, std::string &line, int count, int segsites,
         size_t length = line.size();
         if (length > 0 && line[length - 1] == '\r') --length;
         if (length != static_cast<size_t>(segsites))
-            rejectFile(code, haploSizeMessage(sampleLine, pop, segsites, length));
+            fatalError(code, haploSizeMessage(sampleLine, pop, segsites, length));
         appendRow(line, 0, packer, data);
     }
     flushRows(packer, data);
@@ -367,7 +361,7 @@ bool readMS(const std::string &path, const std::string &fileName, int &sample,
         const std::string pop = toString(blocks.size());
         std::cout << "Read segsites " << segsites << std::endl;
         if (segsites == INT_MAX)
-            rejectFile(0, "ERROR: There is an excessive number of segregating sites in pop " +
+            fatalError(0, "ERROR: There is an excessive number of segregating sites in pop " +
                               pop + "\n");
 
         std::cout << "Reading positions..." << std::endl;
@@ -390,7 +384,7 @@ bool readMS(const std::string &path, const std::string &fileName, int &sample,
             while (begin < end && isBlankCharacter(line[begin])) ++begin;
             while (end > begin && isBlankCharacter(line[end - 1])) --end;
             if (end - begin != static_cast<size_t>(segsites))
-                rejectFile(4, haploSizeMessage(j, pop, segsites, end - begin));
+                fatalError(4, haploSizeMessage(j, pop, segsites, end - begin));
             appendRow(line, begin, packer, data);
         }
         flushRows(packer, data);
@@ -399,7 +393,7 @@ bool readMS(const std::string &path, const std::string &fileName, int &sample,
 
     const long long expected = static_cast<long long>(blocks.size()) * sample;
     if (static_cast<long long>(data.size()) != expected)
-        rejectFile(5, dataSizeMessage(in.fullName, data.size(), expected));
+        fatalError(5, dataSizeMessage(in.fullName, data.size(), expected));
     std::cout << dashLine << std::endl;
     in.stream.close();
     return true;
@@ -420,7 +414,7 @@ bool readMSTwoSamples(const std::string &path, const std::string &fileName, int 
     const int segsites = segsitesCount(in, line);
     std::cout << "Read segsites " << segsites << std::endl;
     if (segsites == INT_MAX)
-        rejectFile(0, "ERROR: There is an excessive number of segregating sites in pop " +
+        fatalError(0, "ERROR: There is an excessive number of segregating sites in pop " +
                           toString(1) + "\n");
 
     std::cout << "Reading positions..." << std::endl;
@@ -471,7 +465,7 @@ bool readMSTwoSamples(const std::string &path, const std::string &fileName, int 
     }
 
     if (static_cast<long long>(data.size()) != total)
-        rejectFile(7, dataSizeMessage(in.fullName, data.size(), total));
+        fatalError(7, dataSizeMessage(in.fullName, data.size(), total));
     std::cout << dashLine << std::endl;
     in.stream.close();
     return true;

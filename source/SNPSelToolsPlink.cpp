@@ -46,63 +46,6 @@ struct TokenCursor {
     }
 };
 
-// Reads a file line by line in large blocks, handing out each line in
-// place, without its line feed (a last line without one included). The byte
-// after a line is its line feed or a NUL, so a number at the end of a line
-// can be converted in place.
-struct LineReader {
-    std::istream &in;
-    std::vector<char> buffer = std::vector<char>(size_t(1) << 20);
-    size_t start = 0;   // first byte of the next line
-    size_t filled = 0;  // bytes of the buffer holding input
-    bool inputEnded = false;
-    long long lineNumber = 0;
-
-    explicit LineReader(std::istream &stream) : in(stream) {}
-
-    // [begin, end): the next line, valid until the next call. False at the
-    // end of the input.
-    bool next(const char *&begin, const char *&end) {
-        size_t scanned = 0;
-        for (;;) {
-            const char *base = buffer.data();
-            const void *feed = std::memchr(base + start + scanned, '\n', filled - start - scanned);
-            if (feed != nullptr || (inputEnded && start < filled)) {
-                begin = base + start;
-                end = feed != nullptr ? static_cast<const char *>(feed) : base + filled;
-                start = static_cast<size_t>(end - base) + (feed != nullptr ? 1 : 0);
-                ++lineNumber;
-                return true;
-            }
-            if (inputEnded) return false;
-            // Keep the part of a line read so far at the front, then read on.
-            scanned = filled - start;
-            std::memmove(buffer.data(), buffer.data() + start, scanned);
-            filled = scanned;
-            start = 0;
-            if (filled + 1 >= buffer.size()) buffer.resize(buffer.size() + buffer.size() / 2);
-            in.read(buffer.data() + filled, static_cast<std::streamsize>(buffer.size() - 1 - filled));
-            const std::streamsize got = in.gcount();
-            filled += static_cast<size_t>(got);
-            buffer[filled] = '\0';
-            inputEnded = !in;
-        }
-    }
-
-    // The next data line: trimmed at its start, neither empty nor a comment.
-    bool nextData(const char *&begin, const char *&end) {
-        while (next(begin, end)) {
-            while (begin != end && readerBlanks.find(*begin) != std::string::npos) ++begin;
-            if (begin == end ||
-                (static_cast<size_t>(end - begin) >= commentPrefix.size() &&
-                 std::equal(commentPrefix.begin(), commentPrefix.end(), begin)))
-                continue;
-            return true;
-        }
-        return false;
-    }
-};
-
 size_t countTokens(TokenCursor cursor) {
     std::string_view token;
     size_t count = 0;

@@ -11,47 +11,20 @@
 
 namespace {
 
-// A file read in large blocks, line by line.
+// A file and its lines.
 struct VcfInput {
     std::ifstream stream;
     std::string name;
-    std::vector<char> buffer;
-    size_t begin = 0, end = 0;   // unread bytes of the buffer
-    bool exhausted = false;      // the stream has given everything
-    long long lineNumber = 0;
+    LineReader lines{stream};
 };
 
 // The next line, without its line feed, as [text, text + length); false at
 // the end of the file.
 bool nextLine(VcfInput &in, const char *&text, size_t &length) {
-    for (;;) {
-        const char *start = in.buffer.data() + in.begin;
-        const void *feed = std::memchr(start, '\n', in.end - in.begin);
-        if (feed) {
-            text = start;
-            length = static_cast<size_t>(static_cast<const char *>(feed) - start);
-            in.begin += length + 1;
-            ++in.lineNumber;
-            return true;
-        }
-        if (in.exhausted) {
-            if (in.begin == in.end) return false;
-            text = start;
-            length = in.end - in.begin;
-            in.begin = in.end;
-            ++in.lineNumber;
-            return true;
-        }
-        // Move the partial line to the front and read more behind it.
-        const size_t kept = in.end - in.begin;
-        std::memmove(in.buffer.data(), start, kept);
-        in.begin = 0;
-        in.end = kept;
-        if (in.buffer.size() - kept < (size_t(1) << 19)) in.buffer.resize(in.buffer.size() * 2);
-        in.stream.read(in.buffer.data() + kept, static_cast<std::streamsize>(in.buffer.size() - kept));
-        in.end += static_cast<size_t>(in.stream.gcount());
-        if (in.stream.gcount() == 0) in.exhausted = true;
-    }
+    const char *end = nullptr;
+    if (!in.lines.next(text, end)) return false;
+    length = static_cast<size_t>(end - text);
+    return true;
 }
 
 inline bool isSeparator(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -139,14 +112,9 @@ std::string upperCase(const Column &column) {
     return text;
 }
 
-[[noreturn]] void rejectVcf(const std::string &message) {
-    std::cout << message << std::endl;
-    errorExit(0, message);
-}
-
 [[noreturn]] void rejectLine(const VcfInput &in, const std::string &reason) {
-    rejectVcf("ERROR: Bad VCF-Quintor format in file " + in.name + " line " +
-              toString<long long>(in.lineNumber) + ": " + reason + "\n");
+    fatalError(0, "ERROR: Bad VCF-Quintor format in file " + in.name + " line " +
+              toString<long long>(in.lines.lineNumber) + ": " + reason + "\n");
 }
 
 bool openVcf(const std::string &path, VcfInput &in) {
@@ -154,7 +122,6 @@ bool openVcf(const std::string &path, VcfInput &in) {
         std::cout << "\nERROR: can not find input file " << in.name << "\n" << std::endl;
         return false;
     }
-    in.buffer.assign(size_t(1) << 20, '\0');
     return true;
 }
 
@@ -171,11 +138,11 @@ long long readVcfHeader(VcfInput &in, bool second, std::vector<Column> &columns)
     }
     splitColumns(text, length, columns);
     if (columns[0].text() != "#CHROM")
-        rejectVcf(second ? "ERROR #CHROM header tag lacking: Bad VCF format in file " + in.name + "\n"
+        fatalError(0, second ? "ERROR #CHROM header tag lacking: Bad VCF format in file " + in.name + "\n"
                          : "ERROR #CHROM header tag lacking: " + columns[0].text() +
                                ". Bad VCF format in file " + in.name + "\n");
     if (columns.size() < 9 || columns[8].text() != "FORMAT")
-        rejectVcf("ERROR FORMAT header tag lacking: Bad VCF format in file " + in.name + "\n");
+        fatalError(0, "ERROR FORMAT header tag lacking: Bad VCF format in file " + in.name + "\n");
     if (columns.size() < 10) rejectLine(in, "the header names no sample");
     return static_cast<long long>(columns.size()) - 9;
 }
@@ -224,7 +191,7 @@ void readVcfSites(VcfInput &in, size_t p, long long samples, size_t firstRow, Vc
             const int32_t chromosome = textToInt(columns[0].text().c_str());
             if (p == 0 && site == 0) sites.chromosome = chromosome;
             if (chromosome != sites.chromosome)
-                rejectVcf(p == 0 ? "ERROR there is more than one chromosome in the file: Bad "
+                fatalError(0, p == 0 ? "ERROR there is more than one chromosome in the file: Bad "
                                    "VCF-Quintor format in file " + in.name + "\n"
                                  : "ERROR there are different chromosomes in file: " + file1 +
                                        " and file " + in.name + ". Bad VCF-Quintor format.\n");
@@ -234,7 +201,7 @@ void readVcfSites(VcfInput &in, size_t p, long long samples, size_t firstRow, Vc
             const std::string ref = upperCase(columns[3]);
             if (p == 0) {
                 if (sites.positions.size() >= longestSequenceText)
-                    rejectVcf("ERROR: There is an excessive number of SNPs in file " + in.name + "\n");
+                    fatalError(0, "ERROR: There is an excessive number of SNPs in file " + in.name + "\n");
                 sites.positions.push_back(position);
                 sites.refs += ref;
                 sites.refEnds.push_back(sites.refs.size());

@@ -44,10 +44,6 @@
 // may have different numbers of sites (until the unshared sites are cut).
 // ---------------------------------------------------------------------------
 
-// The cells of one row as bytes 0 and 1, as a reader may gather them
-// before appending the row.
-typedef std::vector<char> HaplotypeRow;
-
 struct HaplotypeSlice {
     size_t firstRow = 0;
     size_t rows = 0;             // 1 .. 64
@@ -341,13 +337,6 @@ inline void countOnesAt(const HaplotypeMatrix &matrix, size_t firstRow, size_t e
 inline void countOnes(const HaplotypeMatrix &matrix, size_t firstRow, size_t endRow,
                       std::vector<uint32_t> &counts) {
     countOnesAt(matrix, firstRow, endRow, 0, counts);
-}
-
-// The same; true, as every cell of the matrix is 0 or 1.
-inline bool countNonZeroCells(const HaplotypeMatrix &matrix, size_t firstRow, size_t endRow,
-                              std::vector<uint32_t> &counts) {
-    countOnes(matrix, firstRow, endRow, counts);
-    return true;
 }
 
 // Fst of one shared SNP and its Lk-test p-value (1.0 untested, 0.0 no test).

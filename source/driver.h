@@ -140,9 +140,6 @@ extern const std::string bannerAddress;
 
 void printBanner();
 
-// Prints a fatal error's message and ends the process through the error log.
-[[noreturn]] void fatalError(int code, const std::string &message);
-
 // Decides the format code from the -format text (upper-cased in place).
 FormatCode selectFormatCode(std::string &format);
 

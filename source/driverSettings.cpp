@@ -38,12 +38,6 @@ void printBanner() {
     std::cout << std::endl << std::endl;
 }
 
-void fatalError(int code, const std::string &message) {
-    std::cout << message << std::endl;
-    writeLogFile(code, message, true);
-    std::exit(failureStatus(code)); // not reached: the log writer ends the process
-}
-
 FormatCode selectFormatCode(std::string &format) {
     for (char &c : format) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     static const struct {
