@@ -8,9 +8,19 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 [ "$jobs" -gt 4 ] && jobs=4
 
+# The program needs a compiler and CMake, the tests GoogleTest as well.
+missing=()
+command -v cmake > /dev/null || missing+=(cmake)
+command -v g++ > /dev/null || missing+=(g++)
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "The tests need the Debian packages ${missing[*]}, not found here."
+  echo "Install them with: apt-get install cmake g++ libgtest-dev"
+  exit 1
+fi
+
 run_suite() {
   local dir=$1; shift
-  cmake -S . -B "$dir" "$@" > /dev/null
+  cmake -S . -B "$dir" -DQUINTOR_REQUIRE_TESTS=ON "$@" > /dev/null
   cmake --build "$dir" -j "$jobs"
   (cd "$dir" && ctest -j "$jobs" --output-on-failure)
 }

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -573,10 +573,17 @@ TEST(StartupValues, Defaults) {
 }
 
 TEST(StartupValues, SeedStartsAsTheCalendarTimeInSeconds) {
+    // Both readings come from the clock the seed is read from: time() may
+    // lag it by a tick and fall on the other side of a second boundary.
+    const auto secondsNow = [] {
+        return static_cast<int64_t>(std::chrono::duration_cast<std::chrono::seconds>(
+                                        std::chrono::system_clock::now().time_since_epoch())
+                                        .count());
+    };
     const int64_t saved = seed;
-    const int64_t before = static_cast<int64_t>(std::time(nullptr));
+    const int64_t before = secondsNow();
     initDriverGlobals();
-    const int64_t after = static_cast<int64_t>(std::time(nullptr));
+    const int64_t after = secondsNow();
     EXPECT_GE(seed, before);
     EXPECT_LE(seed, after);
     seed = saved;

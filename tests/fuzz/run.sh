@@ -57,10 +57,20 @@ for name in "${names[@]}"; do
   fi
 done
 
-# A fresh Debian machine lacks the fuzzer.
+# A fresh Debian machine lacks the fuzzer: install it where that can be done,
+# else say what to install.
 if ! command -v afl-fuzz > /dev/null || ! command -v afl-clang-fast++ > /dev/null; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update && apt-get install -y afl++ clang || exit 1
+  apt_log=$(mktemp)
+  if [ "$(id -u)" != 0 ] ||
+     ! { DEBIAN_FRONTEND=noninteractive apt-get update && \
+         DEBIAN_FRONTEND=noninteractive apt-get install -y afl++ clang; } > "$apt_log" 2>&1; then
+    echo "Fuzzing needs the Debian packages afl++ and clang, which could not be installed here."
+    echo "Install them with: apt-get install afl++ clang"
+    echo "or skip the fuzzing with QUINTOR_FUZZ_SECONDS=0 bash tests/run_all.sh"
+    rm -f "$apt_log"
+    exit 1
+  fi
+  rm -f "$apt_log"
 fi
 
 build=$root/build-fuzz
