@@ -45,7 +45,7 @@ TEST_F(HaplotypeReaders, HapMapOneFileInHalvesCodesAgainstTheReferenceMinor) {
                       "# comment\n"
                       "rs7 1500 a g a g a\n"   // reference A A G: minor G
                       "   \n"
-                      "rs8 1500 C C G G G\n"   // reference all G: minor N; 1500 keeps RS7
+                      "rs8 1500 C N G N G\n"   // reference G N G: minor N, no N is 1; 1500 keeps RS7
                       "rs9 1600 A A - - N\n"   // reference major N: deleted in both halves
                       "rs10 1700 G A A G -\n"); // A, G, other once each: minor A
     ASSERT_TRUE(hapmap(false));
@@ -116,19 +116,19 @@ TEST_F(HaplotypeReaders, HapMapBrokenLayoutsFailNamingFileAndLine) {
 }
 
 TEST_F(HaplotypeReaders, FastPhaseFirstHaplotypesWithoutWhiteSpace) {
-    writeFile("a.fp", "fastPHASE\nBEGIN GENOTYPES\n# id 1\nCGTA\nCGTA\n# id 2\n\nAAAA\nAAAA\n"
-                      "# id 3\ncc tt\nEND GENOTYPES\nEND GENOTYPES\nignored\n");
-    writeFile("b.fp", "  BEGIN GENOTYPES\n# id 1\nA C ? T\nx\n# id 2\nA G ? T\nx\n# id 3\na g ? a\n"
-                      "x\n# id 4\nA\tC\t?\tT\r\nx\n# id 5\nC C - T\nx\nEND GENOTYPES\n");
+    writeFile("a.fp", "fastPHASE\nBEGIN GENOTYPES\n# id 1\nCGTAN\nCGTAN\n# id 2\n\nAAAAT\nAAAAT\n"
+                      "# id 3\ncc ttn\nEND GENOTYPES\nEND GENOTYPES\nignored\n");
+    writeFile("b.fp", "  BEGIN GENOTYPES\n# id 1\nA C ? T T\nx\n# id 2\nA G ? T N\nx\n# id 3\na g ? a t\n"
+                      "x\n# id 4\nA\tC\t?\tT\tT\r\nx\n# id 5\nC C - T T\nx\nEND GENOTYPES\n");
     ASSERT_TRUE(fastPhase());
     EXPECT_EQ(sizes, (std::vector<int>{3, 5}));
     EXPECT_EQ(refpop, 1);
-    // Reference minors C, G, (site 2 deleted), A.
-    EXPECT_EQ(rowsOf(data), (Rows{"111", "001", "100", "000", "010", "011", "000", "100"}));
-    EXPECT_EQ(positions[0], (Values{0, 1, 3}));
+    // Reference minors C, G, (site 2 deleted), A, N (T and one N: no N is 1).
+    EXPECT_EQ(rowsOf(data), (Rows{"1110", "0010", "1000", "0000", "0100", "0110", "0000", "1000"}));
+    EXPECT_EQ(positions[0], (Values{0, 1, 3, 4}));
     EXPECT_EQ(positions[1], positions[0]);
-    EXPECT_EQ(freqs[0], (Values{2.0 / 3, 1.0 / 3, 2.0 / 3}));
-    EXPECT_EQ(freqs[1], (Values{0.2, 0.4, 0.2}));
+    EXPECT_EQ(freqs[0], (Values{2.0 / 3, 1.0 / 3, 2.0 / 3, 0}));
+    EXPECT_EQ(freqs[1], (Values{0.2, 0.4, 0.2, 0}));
 }
 
 TEST_F(HaplotypeReaders, FastPhaseBlocksThatBreakThePairing) {

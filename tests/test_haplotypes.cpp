@@ -1,12 +1,14 @@
-// The bit-packed haplotype matrix at the edges of its 64-row words: the
-// three ways of filling it give the same cells, and the counts, the column
-// cut, Fst and LD over it equal a cell-by-cell evaluation of the same rows.
+// The bit-packed haplotype matrix at the edges of its 64-row words and of the
+// 4,096-site chunks that Fst and LD work in: the three ways of filling it
+// give the same cells, and the counts, the column cut, Fst and LD over it
+// equal a cell-by-cell evaluation of the same rows.
 #include "driver.h"
 
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -65,7 +67,7 @@ uint32_t onesAt(const Rows &rows, size_t first, size_t end, size_t s) {
 }  // namespace
 
 TEST(HaplotypeMatrixWords, FillingCountingCuttingFstAndLDAtWordEdges) {
-    const size_t sites = 131;  // two full words and three sites more
+    const size_t sites = 4100;  // one chunk of 64 full words and four sites more
     for (size_t n : {63, 64, 65, 127, 128, 129}) {
         const std::vector<int32_t> sizes{static_cast<int32_t>(n / 3), static_cast<int32_t>(n - n / 3)};
         const size_t n0 = static_cast<size_t>(sizes[0]);
@@ -99,12 +101,14 @@ TEST(HaplotypeMatrixWords, FillingCountingCuttingFstAndLDAtWordEdges) {
         }
         EXPECT_EQ(global, std::max(0.0, 1.0 - sumHw / sumHt));
 
-        // D' and r2 of population 1 against the cell-by-cell counts.
+        // D' and r2 of population 1 against the cell-by-cell counts, with
+        // reference flags that differ between the chunks.
         std::vector<double> freqs(sites);
         std::vector<bool> references(sites);
+        const std::string flags = randomRows(1, sites, 7)[0];
         for (size_t s = 0; s < sites; ++s) {
             freqs[s] = onesAt(rows, n0, n, s) / static_cast<double>(n - n0);
-            references[s] = s % 2 == 0;
+            references[s] = flags[s] == '1';
         }
         std::vector<double> Dprime, r2;
         computeSeqDrsq_L(references, byPackedRows(rows), sizes, 1, freqs, Dprime, r2);
@@ -116,8 +120,11 @@ TEST(HaplotypeMatrixWords, FillingCountingCuttingFstAndLDAtWordEdges) {
             const double pA = references[i] ? freqs[i] : 1 - freqs[i];
             const double pB = references[i + 1] ? freqs[i + 1] : 1 - freqs[i + 1];
             const double D = x11 - pA * pB;
+            const double Dmax = D >= 0 ? std::min((1 - pA) * pB, pA * (1 - pB))
+                                       : std::min((1 - pA) * (1 - pB), pA * pB);
             const double den = freqs[i] * (1 - freqs[i]) * freqs[i + 1] * (1 - freqs[i + 1]);
             ASSERT_EQ(r2[i], den > 0 ? D * D / den : 0.0) << i;
+            ASSERT_EQ(Dprime[i], den > 0 ? D / Dmax : 0.0) << i;
         }
 
         // Cutting population 1's columns leaves population 0's rows whole.
