@@ -46,18 +46,16 @@ struct TokenCursor {
     }
 };
 
-// Converts one token with `convert` (a C library conversion of a text), on a
-// copy that ends with the token. In place, a token of form feeds or vertical
-// tabs alone (white space that does not separate tokens) would let the
-// conversion skip on into the next token or line.
+// Converts one token with `convert` (a C library conversion of a text). The
+// byte after a token is a separator, a line feed or a NUL, so a conversion
+// that starts on a character other than white space ends inside the token.
+// One that starts on a form feed or vertical tab (white space that does not
+// separate tokens) would skip on into the next token or line: such a token
+// converts on a copy of its own.
 template <typename Convert>
 auto convertToken(std::string_view token, Convert convert) {
-    char text[32];
-    if (token.size() < sizeof text) {
-        std::memcpy(text, token.data(), token.size());
-        text[token.size()] = '\0';
-        return convert(text);
-    }
+    if (!token.empty() && !std::isspace(static_cast<unsigned char>(token[0])))
+        return convert(token.data());
     return convert(std::string(token).c_str());
 }
 
