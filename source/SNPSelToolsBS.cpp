@@ -27,14 +27,17 @@ bool readCountLine(std::ifstream &stream, int32_t &count) {
     return false;
 }
 
-// Reads the next block header and tells whether it opens a "[pop]" block.
-// False when the input ends first.
-bool findBlockHeader(std::ifstream &stream, bool &isPop) {
-    std::string line;
+// Reads the next block header into `line`, as it stands, and tells whether it
+// opens a "[pop]" block. False when the input ends first. The header is the
+// line read last: when it ends the file without a line end, the block's
+// first locus line reads it again.
+bool findBlockHeader(std::ifstream &stream, std::string &line, bool &isPop) {
+    std::string header;
     while (std::getline(stream, line)) {
-        trimLeading(line, readerBlanks);
-        if (line.empty()) continue;
-        const std::vector<std::string> pieces = splitOnChar(line, '=');
+        header = line;
+        trimLeading(header, readerBlanks);
+        if (header.empty()) continue;
+        const std::vector<std::string> pieces = splitOnChar(header, '=');
         isPop = !pieces.empty() && pieces[0] == "[pop]";
         return true;
     }
@@ -80,13 +83,14 @@ bool readBS(const std::string &path, const std::string &file, int &numpops,
     AlleleCountTables dropped;
     for (size_t b = 0; b < tables.numpops; ++b) {
         bool isPop = false;
-        inputLeft = inputLeft && findBlockHeader(stream, isPop);
+        inputLeft = inputLeft && findBlockHeader(stream, line, isPop);
         if (!isPop) continue;
         ++blocksRead;
         AlleleCountTables &target = blocksRead == static_cast<int32_t>(b + 1) ? tables : dropped;
         for (int32_t i = 0; i < numloci; ++i) {
             // A missing line reads as empty; after a last line without a
-            // line end that line is read again.
+            // line end (a locus line or the block header) that line is read
+            // again.
             std::getline(stream, line);
             const std::vector<std::string> fields = splitOnWhitespace(line);
             if (fields.empty())

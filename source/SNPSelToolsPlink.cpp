@@ -46,6 +46,19 @@ struct TokenCursor {
     }
 };
 
+// Converts one token with `convert` (a C library conversion of a text). The
+// byte after a token is a separator, a line feed or a NUL, so a conversion
+// that starts on a character other than white space ends inside the token.
+// One that starts on a form feed or vertical tab (white space that does not
+// separate tokens) would skip on into the next token or line: such a token
+// converts on a copy of its own.
+template <typename Convert>
+auto convertToken(std::string_view token, Convert convert) {
+    if (!token.empty() && !std::isspace(static_cast<unsigned char>(token[0])))
+        return convert(token.data());
+    return convert(std::string(token).c_str());
+}
+
 size_t countTokens(TokenCursor cursor) {
     std::string_view token;
     size_t count = 0;
@@ -104,8 +117,8 @@ bool readMap(std::ifstream &stream, const std::string &path, const std::string &
             throw std::overflow_error("ERROR: There is an excessive number of SNPs in file " +
                                       mapFile + "\n");
         locnames.emplace_back(tokens[1]);
-        // The token is followed by a separator, a line feed or a NUL.
-        snpositions[0].push_back(std::atof(tokens[columns - 1].data()));
+        snpositions[0].push_back(
+            convertToken(tokens[columns - 1], [](const char *text) { return std::atof(text); }));
     }
     if (columns == 0) return fail("\nERROR: empty map file " + fullName + "\n");
     if (snpositions.size() > 1) snpositions[1] = snpositions[0];
@@ -167,8 +180,7 @@ size_t addIndividual(TokenCursor cursor, PopulationCensus &census) {
         cursor.at = at;
     } else {
         while (tokens < wanted && cursor.next(token)) {
-            // The token is followed by a separator, a line feed or a NUL.
-            census.numericCodes.push_back(static_cast<uint32_t>(textToInt(token.data())));
+            census.numericCodes.push_back(static_cast<uint32_t>(convertToken(token, textToInt)));
             ++tokens;
         }
     }

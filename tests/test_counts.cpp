@@ -77,6 +77,9 @@ TEST_F(CountReaders, BadBsFilesEndTheProcess) {
          "ERROR reading BScan format: Negative allele count -1 in loci 1 of population 1\n 3\n"},
         {head + "1 3 2 1.5 1\n", 3, "ERROR reading BScan format: Total alleles are 2.5 should be 3\n 3\n"},
         {head + "2 2 2 1 1\n", 1, "ERROR reading BScan format: Loci number was 2 should be 1\n 1\n"},
+        // A last "[pop]" line without a line end is the line read again.
+        {head + "1 20 2 15 5\n[pop]", 1,
+         "ERROR reading BScan format: Loci number was [pop] should be 1\n 1\n"},
         {"[loci]=-4\n[populations]=2\n", 1,
          "ERROR reading BScan format: Number of loci is -4 but cannot be negative\n 1\n"},
         {"[loci]=1\n[populations]=3\n", 1,
@@ -111,6 +114,8 @@ TEST_F(CountReaders, PlinkCensusOfFamilyRunsAndMissingCopies) {
     EXPECT_EQ(statesOf(tables, 0, 0), (std::vector<uint32_t>{'A', 'C'}));
     EXPECT_EQ(countsOf(tables, 0, 0), (std::vector<float>{3, 2}));
     EXPECT_EQ(statesOf(tables, 1, 1), (std::vector<uint32_t>{'A', 'G'}));
+    // The missing AG at s1 counts nowhere at s2.
+    EXPECT_EQ(countsOf(tables, 1, 0), (std::vector<float>{1, 4}));
     EXPECT_EQ(tables.majorAlleleCounts, (std::vector<float>{3, 4, 3, -99}));
 
     // Numeric alleles: X reads as missing; 1 missing copy among 2
