@@ -1,6 +1,7 @@
 // SNPSelTools: the phased VCF reader. Two files, one population each, with
 // GT genotypes "a|b" only. A data line is one site: its cells go straight
 // into the haplotype matrix, two rows per individual (haplotype 1, then 2).
+// Each file is read once, so a pipe does as well as a file.
 #include "SNPSelTools.h"
 
 #include <cctype>
@@ -68,30 +69,36 @@ double positionValue(const Column &column) {
     return static_cast<double>(value);
 }
 
-// Codes the genotype columns [p, stop) when they are exactly `samples`
-// columns of the form a|b; false otherwise (nothing is reported).
+// An allele of a genotype "a|b": one character, neither a blank nor '|'.
+inline bool isAllele(char c) { return !isSeparator(c) && c != '|'; }
+inline bool isPhasedPair(const char *p) { return isAllele(p[0]) && p[1] == '|' && isAllele(p[2]); }
+inline bool isZeroOrOne(char c) { return (c & ~1) == '0'; }
+
+// Codes the genotype columns in [p, stop) (p may stand on the separator
+// after FORMAT) when they are exactly `samples` phased pairs: cell 1 where
+// the allele is `coded`; `ones` counts the cells 1, and `zeroOne` tells
+// whether every allele is 0 or 1. False otherwise (nothing is reported).
 bool codeGenotypes(const char *p, const char *stop, size_t samples, char coded, char *cells,
-                   size_t &ones) {
+                   size_t &ones, bool &zeroOne) {
     ones = 0;
-    size_t k = 0;
-    // The usual layout first: "a|b" and a single tab, four bytes a sample.
-    for (; k + 1 < samples && stop - p >= 4; ++k, p += 4) {
-        if (p[1] != '|' || p[3] != '\t' || isSeparator(p[0]) || isSeparator(p[2])) break;
+    zeroOne = true;
+    while (p < stop && isSeparator(*p)) ++p;
+    for (size_t k = 0; k < samples; ++k) {
+        // The usual genotype, "0|1" and the like and a single tab, is taken
+        // at once; any other is checked in full.
+        const bool atOnce = k + 1 < samples && stop - p >= 4 && isZeroOrOne(p[0]) && p[1] == '|' &&
+                           isZeroOrOne(p[2]) && p[3] == '\t';
+        if (!atOnce) {
+            while (p < stop && isSeparator(*p)) ++p;
+            if (stop - p < 3 || !isPhasedPair(p) || (stop - p > 3 && !isSeparator(p[3])))
+                return false;
+            zeroOne = zeroOne && isZeroOrOne(p[0]) && isZeroOrOne(p[2]);
+        }
         const char a = p[0] == coded, b = p[2] == coded;
         cells[2 * k] = a;
         cells[2 * k + 1] = b;
         ones += static_cast<size_t>(a) + static_cast<size_t>(b);
-    }
-    for (; k < samples; ++k) {
-        while (p < stop && isSeparator(*p)) ++p;
-        if (stop - p < 3 || p[1] != '|' || isSeparator(p[0]) || isSeparator(p[2]) ||
-            (stop - p > 3 && !isSeparator(p[3])))
-            return false;
-        const char a = p[0] == coded, b = p[2] == coded;
-        cells[2 * k] = a;
-        cells[2 * k + 1] = b;
-        ones += static_cast<size_t>(a) + static_cast<size_t>(b);
-        p += 3;
+        p += atOnce ? 4 : 3;
     }
     while (p < stop && isSeparator(*p)) ++p;
     return p == stop;
@@ -154,19 +161,26 @@ struct VcfSites {
     std::vector<size_t> refEnds;       // end of each REF text in `refs`
     std::vector<unsigned char> refDiffers; // REF of file 2 is another text
     int32_t chromosome = 0;
+    // Population 0 is coded on allele 1 as file 1 is read; file 2 may then
+    // ask for allele 0 at the sites whose REF texts differ. There its cells
+    // are the complement, except at the sites where some allele is neither
+    // 0 nor 1, whose cells of allele 0 are kept here.
+    std::vector<size_t> otherSites;    // in increasing order
+    HaplotypeMatrix zeroCells;         // one site per entry of `otherSites`
 };
 
 // Reads the data lines of one file as population p: rows [firstRow,
-// firstRow + 2 * samples) get one cell per site, 1 where the allele is the
-// population's coded allele of the site ('1', or '0' where `codeZero`
-// says so). With `checked` false the file has been read before and only
-// the cells are filled again.
+// firstRow + 2 * samples) are made, then get one cell per site, 1 where the
+// allele is the population's coded allele of the site ('1', or '0' where
+// `codeZero` says so).
 void readVcfSites(VcfInput &in, size_t p, long long samples, size_t firstRow, VcfSites &sites,
-                  const std::vector<unsigned char> &codeZero, bool checked,
-                  HaplotypeMatrix &data, std::vector<double> &freqs,
-                  std::vector<Column> &columns, const std::string &file1) {
+                  const std::vector<unsigned char> &codeZero, HaplotypeMatrix &data,
+                  std::vector<double> &freqs, std::vector<Column> &columns,
+                  const std::string &file1) {
     const size_t rows = static_cast<size_t>(2 * samples);
     const size_t expected = static_cast<size_t>(samples) + 9;
+    QUINTOR_CHECK(firstRow == data.size());
+    appendRows(data, rows);
     std::vector<char> cells(rows);
     const char *text;
     size_t length;
@@ -175,74 +189,104 @@ void readVcfSites(VcfInput &in, size_t p, long long samples, size_t firstRow, Vc
         if (!trimLine(text, length) || text[0] == '#') continue;
         // The usual line: nine columns, then well-formed genotypes that are
         // coded as they are found; any other line is split whole and checked.
-        const char coded = !codeZero.empty() && site < codeZero.size() && codeZero[site] ? '0' : '1';
+        const char coded = site < codeZero.size() && codeZero[site] ? '0' : '1';
         size_t ones = 0;
+        bool zeroOne = true;
         const char *rest = splitColumns(text, length, columns, 9);
         const bool usual = codeGenotypes(rest, text + length, static_cast<size_t>(samples), coded,
-                                         cells.data(), ones);
+                                         cells.data(), ones, zeroOne);
         if (!usual) {
-            QUINTOR_CHECK(checked);
             splitColumns(text, length, columns);
-        }
-        if (checked) {
-            if (!usual && columns.size() != expected)
+            if (columns.size() != expected)
                 rejectLine(in, "the line has " + toString<size_t>(columns.size()) +
                                    " columns, the header " + toString<size_t>(expected));
-            const int32_t chromosome = textToInt(columns[0].text().c_str());
-            if (p == 0 && site == 0) sites.chromosome = chromosome;
-            if (chromosome != sites.chromosome)
-                fatalError(0, p == 0 ? "ERROR there is more than one chromosome in the file: Bad "
-                                   "VCF-Quintor format in file " + in.name + "\n"
-                                 : "ERROR there are different chromosomes in file: " + file1 +
-                                       " and file " + in.name + ". Bad VCF-Quintor format.\n");
-            const double position = positionValue(columns[1]);
-            if (!std::isfinite(position))
-                rejectLine(in, "the position " + columns[1].text() + " is not a finite number");
-            const std::string ref = upperCase(columns[3]);
-            if (p == 0) {
-                if (sites.positions.size() >= longestSequenceText)
-                    fatalError(0, "ERROR: There is an excessive number of SNPs in file " + in.name + "\n");
-                sites.positions.push_back(position);
-                sites.refs += ref;
-                sites.refEnds.push_back(sites.refs.size());
-            } else {
-                if (site >= sites.positions.size())
-                    rejectLine(in, "the file has more SNPs than " + file1 + " (" +
-                                       toString<size_t>(sites.positions.size()) + ")");
-                if (position != sites.positions[site])
-                    rejectLine(in, "the position " + columns[1].text() + " is not " +
-                                       toString<double>(sites.positions[site]) +
-                                       ", the position of the same SNP in " + file1);
-                const size_t from = site == 0 ? 0 : sites.refEnds[site - 1];
-                sites.refDiffers.push_back(
-                    sites.refs.compare(from, sites.refEnds[site] - from, ref) != 0);
-            }
-            const Column &format = columns[8];
-            if (format.size() != 2 || std::toupper(static_cast<unsigned char>(format.begin[0])) != 'G' ||
-                std::toupper(static_cast<unsigned char>(format.begin[1])) != 'T')
-                rejectLine(in, "the FORMAT is " + columns[8].text() + ", only GT is read");
-            // The REF of this line decides the coding of population 1's cells.
-            const char now = !codeZero.empty() && codeZero[site] ? '0' : '1';
-            if (usual && now != coded)
-                codeGenotypes(rest, text + length, static_cast<size_t>(samples), now, cells.data(),
-                              ones);
-            for (size_t k = 0; !usual && k < static_cast<size_t>(samples); ++k) {
-                const Column &genotype = columns[9 + k];
-                if (genotype.size() != 3 || genotype.begin[1] != '|')
-                    rejectLine(in, "the genotype " + genotype.text() + " of sample " +
-                                       toString<size_t>(k + 1) +
-                                       " is not two phased alleles of one character each");
-            }
-            // Every genotype is well formed: the whole line is.
-            QUINTOR_CHECK(usual);
         }
+        const int32_t chromosome = textToInt(columns[0].text().c_str());
+        if (p == 0 && site == 0) sites.chromosome = chromosome;
+        if (chromosome != sites.chromosome)
+            fatalError(0, p == 0 ? "ERROR there is more than one chromosome in the file: Bad "
+                               "VCF-Quintor format in file " + in.name + "\n"
+                             : "ERROR there are different chromosomes in file: " + file1 +
+                                   " and file " + in.name + ". Bad VCF-Quintor format.\n");
+        const double position = positionValue(columns[1]);
+        if (!std::isfinite(position))
+            rejectLine(in, "the position " + columns[1].text() + " is not a finite number");
+        const std::string ref = upperCase(columns[3]);
+        if (p == 0) {
+            if (sites.positions.size() >= longestSequenceText)
+                fatalError(0, "ERROR: There is an excessive number of SNPs in file " + in.name + "\n");
+            sites.positions.push_back(position);
+            sites.refs += ref;
+            sites.refEnds.push_back(sites.refs.size());
+        } else {
+            if (site >= sites.positions.size())
+                rejectLine(in, "the file has more SNPs than " + file1 + " (" +
+                                   toString<size_t>(sites.positions.size()) + ")");
+            if (position != sites.positions[site])
+                rejectLine(in, "the position " + columns[1].text() + " is not " +
+                                   toString<double>(sites.positions[site]) +
+                                   ", the position of the same SNP in " + file1);
+            const size_t from = site == 0 ? 0 : sites.refEnds[site - 1];
+            sites.refDiffers.push_back(
+                sites.refs.compare(from, sites.refEnds[site] - from, ref) != 0);
+        }
+        const Column &format = columns[8];
+        if (format.size() != 2 || std::toupper(static_cast<unsigned char>(format.begin[0])) != 'G' ||
+            std::toupper(static_cast<unsigned char>(format.begin[1])) != 'T')
+            rejectLine(in, "the FORMAT is " + columns[8].text() + ", only GT is read");
+        for (size_t k = 0; !usual && k < static_cast<size_t>(samples); ++k) {
+            const Column &genotype = columns[9 + k];
+            if (genotype.size() != 3 || !isPhasedPair(genotype.begin))
+                rejectLine(in, "the genotype " + genotype.text() + " of sample " +
+                                   toString<size_t>(k + 1) +
+                                   " is not two phased alleles of one character each");
+        }
+        // Every genotype is well formed: the whole line is.
+        QUINTOR_CHECK(usual);
+        // The REF of this line decides the coding of population 1's cells.
+        const char now = site < codeZero.size() && codeZero[site] ? '0' : '1';
+        if (now != coded)
+            codeGenotypes(rest, text + length, static_cast<size_t>(samples), now, cells.data(), ones,
+                          zeroOne);
         appendSite(data, firstRow, cells.data(), rows);
         freqs.push_back(static_cast<double>(ones) / static_cast<double>(rows));
+        if (p == 0 && !zeroOne) {
+            codeGenotypes(rest, text + length, static_cast<size_t>(samples), '0', cells.data(), ones,
+                          zeroOne);
+            appendSite(sites.zeroCells, 0, cells.data(), rows);
+            sites.otherSites.push_back(site);
+        }
         ++site;
     }
-    if (checked && p == 1 && site != sites.positions.size())
+    if (p == 1 && site != sites.positions.size())
         rejectLine(in, "the file has fewer SNPs (" + toString<size_t>(site) + ") than " + file1 +
                            " (" + toString<size_t>(sites.positions.size()) + ")");
+}
+
+// Population 0 (rows [0, rows)), coded on allele 1, codes allele 0 at the
+// sites whose REF texts differ; its frequencies there follow.
+void codeAlleleZero(HaplotypeMatrix &data, size_t rows, const VcfSites &sites,
+                    std::vector<double> &freqs) {
+    size_t other = 0; // the first entry of `otherSites` not below the site
+    for (size_t u = 0; u < sites.refDiffers.size(); ++u) {
+        while (other < sites.otherSites.size() && sites.otherSites[other] < u) ++other;
+        if (!sites.refDiffers[u]) continue;
+        const bool kept = other < sites.otherSites.size() && sites.otherSites[other] == u;
+        size_t ones = 0;
+        for (size_t i = 0; i < data.slices.size() && data.slices[i].firstRow < rows; ++i) {
+            HaplotypeSlice &slice = data.slices[i];
+            uint64_t &word = slice.sites[u];
+            if (kept) {
+                QUINTOR_CHECK(i < sites.zeroCells.slices.size() &&
+                              sites.zeroCells.slices[i].firstRow == slice.firstRow);
+                word = sites.zeroCells.slices[i].sites[other];
+            } else {
+                word = ~word & sliceRowMask(slice, 0, rows);
+            }
+            ones += popcount64(word);
+        }
+        freqs[u] = static_cast<double>(ones) / static_cast<double>(rows);
+    }
 }
 
 } // namespace
@@ -265,6 +309,8 @@ bool readVCFPhased(const std::string &path, const std::string &file1, const std:
         VcfSites sites;
         const std::vector<unsigned char> noZero;
 
+        // Each file is read once, from its start to its end, so that input
+        // that can be read only once (a pipe) does as well as a file.
         VcfInput in1;
         in1.name = file1;
         if (!openVcf(path, in1)) return false;
@@ -272,7 +318,7 @@ bool readVCFPhased(const std::string &path, const std::string &file1, const std:
         if (n0 < 0) return false;
         samplesizes[0] = static_cast<int>(n0);
         snpfreqs[0].clear();
-        readVcfSites(in1, 0, n0, 0, sites, noZero, true, data, snpfreqs[0], columns, file1);
+        readVcfSites(in1, 0, n0, 0, sites, noZero, data, snpfreqs[0], columns, file1);
         in1.stream.close();
         std::cout << "\nFile " << file1 << " was read" << std::endl;
 
@@ -285,32 +331,14 @@ bool readVCFPhased(const std::string &path, const std::string &file1, const std:
         if (n0 != n1) refpop = n0 < n1 ? 1 : 0;
         // The non-reference population codes allele 0 where the REF texts
         // differ; when that is population 1, each line's REF is compared
-        // before its cells are coded.
+        // before its cells are coded, else population 0 is coded again now.
         snpfreqs[1].clear();
         readVcfSites(in2, 1, n1, static_cast<size_t>(2 * n0), sites,
-                     refpop == 0 ? sites.refDiffers : noZero, true, data, snpfreqs[1], columns,
-                     file1);
+                     refpop == 0 ? sites.refDiffers : noZero, data, snpfreqs[1], columns, file1);
         in2.stream.close();
         std::cout << "\nFile " << file2 << " was read" << std::endl;
-
-        // Population 0 was coded before file 2's REF texts were known: when it
-        // is not the reference and some REF differs, both files are coded again.
-        bool differs = false;
-        for (unsigned char d : sites.refDiffers) differs = differs || d;
-        if (refpop == 1 && differs) {
-            data.clear();
-            snpfreqs[0].clear();
-            snpfreqs[1].clear();
-            VcfInput again1, again2;
-            again1.name = file1;
-            again2.name = file2;
-            if (!openVcf(path, again1) || readVcfHeader(again1, false, columns) != n0) return false;
-            readVcfSites(again1, 0, n0, 0, sites, sites.refDiffers, false, data, snpfreqs[0],
-                         columns, file1);
-            if (!openVcf(path, again2) || readVcfHeader(again2, true, columns) != n1) return false;
-            readVcfSites(again2, 1, n1, static_cast<size_t>(2 * n0), sites, noZero, false, data,
-                         snpfreqs[1], columns, file1);
-        }
+        if (refpop == 1) codeAlleleZero(data, static_cast<size_t>(2 * n0), sites, snpfreqs[0]);
+        sites.zeroCells.clear();
 
         const size_t S = sites.positions.size();
         std::cout << "\nBegin to parse data\n" << std::endl;

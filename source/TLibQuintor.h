@@ -197,14 +197,18 @@ inline void appendHaplotype(HaplotypeMatrix &matrix, const char *cells, size_t s
     for (size_t s = 0; s < sites; ++s) word[s] |= static_cast<uint64_t>(cells[s] != 0) << bit;
 }
 
+// Appends `rows` rows of no site after the last row, in slices of up to 64.
+inline void appendRows(HaplotypeMatrix &matrix, size_t rows) {
+    for (size_t done = 0; done < rows; done += 64) startSlice(matrix, std::min<size_t>(64, rows - done), 0);
+}
+
 // A reader that delivers a site per line appends it as the next site of the
 // population whose rows are [firstRow, firstRow + rows); the first call for
-// a population makes its rows, right after the rows already there.
+// a population makes its rows (unless appendRows did), right after the rows
+// already there.
 inline void appendSite(HaplotypeMatrix &matrix, size_t firstRow, const char *cells, size_t rows) {
     if (rows == 0) return;
-    if (firstRow == matrix.rowCount) {
-        for (size_t done = 0; done < rows; done += 64) startSlice(matrix, std::min<size_t>(64, rows - done), 0);
-    }
+    if (firstRow == matrix.rowCount) appendRows(matrix, rows);
     QUINTOR_CHECK(firstRow + rows <= matrix.rowCount);
     size_t i = sliceOfRow(matrix, firstRow);
     for (size_t done = 0; done < rows; ++i) {

@@ -200,6 +200,20 @@ TEST_F(HaplotypeReaders, VcfCodesAlleleZeroWhereTheReferenceTextsDiffer) {
     EXPECT_EQ(rowsOf(data), (Rows{"0", "1", "1", "1", "1", "1"}));
     EXPECT_EQ(freqs[0], (Values{0.75}));
     EXPECT_EQ(freqs[1], (Values{1}));
+
+    // One line mixing genotypes taken at once ("a|b" and one tab) with two
+    // tabs, a blank and a missing allele.
+    writeFile("a.vcf", head + "s1\ts2\ts3\ts4\n1\t5\t.\tA\tC\t.\t.\t.\tGT\t0|1\t\t1|.\t 1|0\t1|1\n");
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(vcf());
+    EXPECT_EQ(rowsOf(data), (Rows{"0", "1", "1", "0", "1", "0", "1", "1", "1", "1"}));
+
+    // Files with a header and no data line: every haplotype has its row.
+    writeFile("a.vcf", head + "s1\ts2\n");
+    writeFile("b.vcf", head + "s3\ts4\ts5\n");
+    ASSERT_TRUE(vcf());
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(rowsOf(data), Rows(10, ""));
 }
 
 TEST_F(HaplotypeReaders, VcfLayoutsThatCannotBeReadEndTheProcess) {
@@ -221,6 +235,10 @@ TEST_F(HaplotypeReaders, VcfLayoutsThatCannotBeReadEndTheProcess) {
          bad + "the genotype . of sample 1 is not two phased alleles of one character each\n"},
         {head + "1\t10\t.\tA\tC\t.\t.\t.\tGT\t0|1|1\n",
          bad + "the genotype 0|1|1 of sample 1 is not two phased alleles of one character each\n"},
+        {head + "1\t10\t.\tA\tC\t.\t.\t.\tGT\t1||\n",
+         bad + "the genotype 1|| of sample 1 is not two phased alleles of one character each\n"},
+        {head + "1\t10\t.\tA\tC\t.\t.\t.\tGT\t||1\n",
+         bad + "the genotype ||1 of sample 1 is not two phased alleles of one character each\n"},
         {head + "1\t10\t.\tA\tC\t.\t.\t.\tGT\t10|1\n",
          bad + "the genotype 10|1 of sample 1 is not two phased alleles of one character each\n"},
         {head + "1\t10\t.\tA\tC\t.\t.\t.\tGT:DP\t0|1:3\n", bad + "the FORMAT is GT:DP, only GT is read\n"},
