@@ -124,17 +124,16 @@ std::string upperCase(const Column &column) {
               toString<long long>(in.lines.lineNumber) + ": " + reason + "\n");
 }
 
-bool openVcf(const std::string &path, VcfInput &in) {
+// Opens the file `name` and reads up to its header line; returns the number
+// of samples, or -1 when the file cannot be opened or ends first. `second`
+// selects the second file's message texts.
+long long openVcf(const std::string &path, const std::string &name, bool second, VcfInput &in,
+                  std::vector<Column> &columns) {
+    in.name = name;
     if (!openInputFile(path, in.name, in.stream, false)) {
         std::cout << "\nERROR: can not find input file " << in.name << "\n" << std::endl;
-        return false;
+        return -1;
     }
-    return true;
-}
-
-// Reads up to the header line and returns its number of samples, or -1 when
-// the file ends first. `second` selects the second file's message texts.
-long long readVcfHeader(VcfInput &in, bool second, std::vector<Column> &columns) {
     const char *text;
     size_t length;
     for (;;) {
@@ -312,9 +311,7 @@ bool readVCFPhased(const std::string &path, const std::string &file1, const std:
         // Each file is read once, from its start to its end, so that input
         // that can be read only once (a pipe) does as well as a file.
         VcfInput in1;
-        in1.name = file1;
-        if (!openVcf(path, in1)) return false;
-        const long long n0 = readVcfHeader(in1, false, columns);
+        const long long n0 = openVcf(path, file1, false, in1, columns);
         if (n0 < 0) return false;
         samplesizes[0] = static_cast<int>(n0);
         snpfreqs[0].clear();
@@ -323,9 +320,7 @@ bool readVCFPhased(const std::string &path, const std::string &file1, const std:
         std::cout << "\nFile " << file1 << " was read" << std::endl;
 
         VcfInput in2;
-        in2.name = file2;
-        if (!openVcf(path, in2)) return false;
-        const long long n1 = readVcfHeader(in2, true, columns);
+        const long long n1 = openVcf(path, file2, true, in2, columns);
         if (n1 < 0) return false;
         samplesizes[1] = static_cast<int>(n1);
         if (n0 != n1) refpop = n0 < n1 ? 1 : 0;
